@@ -1,0 +1,398 @@
+// The state and the steps that spindra and spindra2 share: reading the row of
+// bits from standard input, the run scan and the spreading pass.
+//
+// A row is packed 64 positions to a word, and every step works a word at a
+// time: the reader turns 64 input bytes into one word, the scan jumps from run
+// to run with bit counts, the pass shifts whole words.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+using Word = std::uint64_t;
+constexpr int wordBits = 64;
+constexpr Word allOnes = ~Word{0};
+
+// A growable packed row: position i is bit i % 64 of words[i / 64]. Bits at
+// positions n and above are always clear.
+struct BitRow {
+  std::vector<Word> words;
+  std::int64_t n = 0;
+};
+
+// What one scan of the row finds: the shortest closed run (capped at MAXN) and
+// the start of the last run, or -1 for a row without a set bit.
+struct RunScan {
+  std::int64_t k;
+  std::int64_t pos;
+};
+
+constexpr std::int32_t MAXN = 10000;  // start value of k: no closed run shorter than this
+
+inline std::string_view s;    // the input token, a view of the mapped input or of tokenBytes
+inline BitRow zecovi;         // the row as it stands at the start of a round
+inline bool hasChange = true; // the current round's pass found a set source position
+inline BitRow zecovi2;        // the row being built in a round
+inline std::int64_t sol = 0;  // rounds counted so far
+
+inline char* tokenBytes = nullptr;  // the token read from a pipe or terminal; never freed
+
+// --- bit row -------------------------------------------------------------------
+
+inline std::size_t wordOf(std::int64_t i) { return static_cast<std::size_t>(i) / wordBits; }
+inline int bitOf(std::int64_t i) { return static_cast<int>(static_cast<std::uint64_t>(i) % wordBits); }
+
+// The low `count` bits set (count in 0..64).
+inline Word lowBits(int count) { return count == wordBits ? allOnes : (Word{1} << count) - 1; }
+
+inline bool testBit(const BitRow& row, std::int64_t i) { return (row.words[wordOf(i)] >> bitOf(i)) & 1; }
+
+inline void setBit(BitRow& row, std::int64_t i) { row.words[wordOf(i)] |= Word{1} << bitOf(i); }
+
+// Appends the `count` low bits of `bits` (count in 1..64, higher bits clear).
+inline void appendBits(BitRow& row, Word bits, int count) {
+  const int used = bitOf(row.n);
+  if (used == 0) {
+    row.words.push_back(bits);
+  } else {
+    row.words.back() |= bits << used;
+    if (used + count > wordBits) row.words.push_back(bits >> (wordBits - used));
+  }
+  row.n += count;
+}
+
+inline void appendBit(BitRow& row, bool bit) { appendBits(row, Word{bit}, 1); }
+
+// Makes `to` an exact copy of `from`, reusing its storage.
+inline void copyRow(BitRow& to, const BitRow& from) {
+  to.words.assign(from.words.begin(), from.words.end());
+  to.n = from.n;
+}
+
+// --- failures ------------------------------------------------------------------
+
+inline std::system_error readError() { return {errno, std::generic_category(), "cannot read standard input"}; }
+inline std::system_error writeError() { return {errno, std::generic_category(), "cannot write standard output"}; }
+
+// Writes all of buf to standard output; throws on a write error.
+inline void writeOut(const char* buf, std::size_t len) {
+  while (len > 0) {
+    const ssize_t done = write(STDOUT_FILENO, buf, len);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      throw writeError();
+    }
+    buf += done;
+    len -= static_cast<std::size_t>(done);
+  }
+}
+
+// Writes a number in decimal, with nothing after it.
+inline void writeNumber(std::int64_t value) {
+  char buf[24];
+  const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+  writeOut(buf, static_cast<std::size_t>(end - buf));
+}
+
+// Called from a catch block: writes "<program>: <reason>" to standard error and
+// gives the exit status for the failure being handled.
+inline int failure(const char* program) {
+  std::string_view reason = "unknown failure";
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    reason = "out of memory";
+  } catch (const std::exception& e) {
+    reason = e.what();
+  }
+  char line[512];
+  const int len = std::snprintf(line, sizeof line, "%s: %.*s\n", program, static_cast<int>(reason.size()), reason.data());
+  if (len > 0) (void)!write(STDERR_FILENO, line, std::min(static_cast<std::size_t>(len), sizeof line - 1));
+  return 1;
+}
+
+// --- reading the token ---------------------------------------------------------
+
+// The whitespace that separates tokens: space, tab, line feed, vertical tab, form feed, carriage return.
+inline bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Bit j of the results says whether byte j of p[0, 64) is "1" (ones) or
+// whitespace (spaces). Plain C++, eight bytes at a time.
+inline void classify64Portable(const char* p, Word& ones, Word& spaces) {
+  constexpr Word lsb = 0x0101010101010101, msb = 0x8080808080808080, low7 = 0x7F7F7F7F7F7F7F7F;
+  // The high bit of each byte of x that is zero, exactly (no borrow between bytes).
+  const auto zeroBytes = [](Word x) { return ~(((x & low7) + low7) | x) & msb; };
+  // The high bit of each byte of x below m (m in 1..128), exactly.
+  const auto bytesBelow = [](Word x, Word m) { return ~(((x & low7) + (128 - m) * lsb) | x) & msb; };
+  // Gathers the high bit of byte j into bit j.
+  const auto gather = [](Word highBits) { return ((highBits >> 7) * 0x0102040810204080) >> 56; };
+  ones = 0;
+  spaces = 0;
+  for (int j = 0; j < 64; j += 8) {
+    Word x = 0;  // byte j + b of p in byte b of x, whatever the machine's byte order; compiles to one load
+    for (int b = 0; b < 8; ++b) x |= Word{static_cast<unsigned char>(p[j + b])} << (8 * b);
+    ones |= gather(zeroBytes(x ^ ('1' * lsb))) << j;
+    const Word controls = bytesBelow(x, '\r' + 1) & ~bytesBelow(x, '\t');
+    spaces |= gather(controls | zeroBytes(x ^ (' ' * lsb))) << j;
+  }
+}
+
+// The same as classify64Portable, sixteen bytes at a time where SSE2 is there.
+inline void classify64(const char* p, Word& ones, Word& spaces) {
+#if defined(__SSE2__)
+  ones = 0;
+  spaces = 0;
+  for (int j = 0; j < 64; j += 16) {
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j));
+    const __m128i one = _mm_cmpeq_epi8(b, _mm_set1_epi8('1'));
+    const __m128i from9 = _mm_sub_epi8(b, _mm_set1_epi8('\t'));  // \t..\r become 0..4
+    const __m128i ctrl = _mm_cmpeq_epi8(_mm_min_epu8(from9, _mm_set1_epi8(4)), from9);
+    const __m128i space = _mm_or_si128(ctrl, _mm_cmpeq_epi8(b, _mm_set1_epi8(' ')));
+    ones |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(one))} << j;
+    spaces |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(space))} << j;
+  }
+#else
+  classify64Portable(p, ones, spaces);
+#endif
+}
+
+// Appends one bit per byte of p[0, len) to zecovi, up to the first whitespace
+// byte; returns the number of bytes taken.
+inline std::size_t appendToken(const char* p, std::size_t len) {
+  std::size_t taken = 0;
+  Word ones, spaces;
+  for (; len - taken >= 64; taken += 64) {
+    classify64(p + taken, ones, spaces);
+    if (spaces != 0) {
+      const int end = std::countr_zero(spaces);
+      if (end > 0) appendBits(zecovi, ones & lowBits(end), end);
+      return taken + static_cast<std::size_t>(end);
+    }
+    appendBits(zecovi, ones, 64);
+  }
+  // The last few bytes, padded with blanks so that the token ends by them at the latest.
+  char tail[64];
+  std::memset(tail, ' ', sizeof tail);
+  std::memcpy(tail, p + taken, len - taken);
+  classify64(tail, ones, spaces);
+  const int end = std::countr_zero(spaces);
+  if (end > 0) appendBits(zecovi, ones & lowBits(end), end);
+  return taken + static_cast<std::size_t>(end);
+}
+
+// The number of leading whitespace bytes of p[0, len).
+inline std::size_t skipSpaces(const char* p, std::size_t len) {
+  std::size_t i = 0;
+  while (i < len && isSpace(static_cast<unsigned char>(p[i]))) ++i;
+  return i;
+}
+
+// Reads the token of a regular file on standard input through a read-only
+// mapping, from the current offset, and leaves the offset just after the token
+// as a reader that stops there would. Returns false, having read nothing, when
+// the file cannot be mapped.
+inline bool mapToken(const struct stat& st) {
+  const off_t at = lseek(STDIN_FILENO, 0, SEEK_CUR);
+  if (at < 0) return false;
+  if (at >= st.st_size) return true;  // at the end already: no token
+  const off_t page = sysconf(_SC_PAGESIZE);
+  const off_t base = at - at % page;
+  const auto mapped = static_cast<std::size_t>(st.st_size - base);
+  void* map = mmap(nullptr, mapped, PROT_READ, MAP_PRIVATE, STDIN_FILENO, base);
+  if (map == MAP_FAILED) return false;
+  posix_madvise(map, mapped, POSIX_MADV_SEQUENTIAL);
+  const char* p = static_cast<const char*>(map) + (at - base);
+  const auto avail = static_cast<std::size_t>(st.st_size - at);
+  const std::size_t start = skipSpaces(p, avail);
+  const std::size_t len = appendToken(p + start, avail - start);
+  s = std::string_view(p + start, len);
+  lseek(STDIN_FILENO, at + static_cast<off_t>(start + len), SEEK_SET);
+  return true;
+}
+
+// Reads the token from a pipe, terminal or anything else that is not a regular
+// file, in large blocks straight into tokenBytes, which grows geometrically.
+inline void readToken() {
+  std::size_t cap = std::size_t{1} << 20;
+  std::size_t len = 0;    // bytes held, from the first byte of the token on
+  std::size_t start = 0;  // where the token begins in the block that holds its first byte
+  bool inToken = false;
+  tokenBytes = static_cast<char*>(std::malloc(cap));
+  if (tokenBytes == nullptr) throw std::bad_alloc();
+  for (;;) {
+    if (cap - len < (std::size_t{1} << 16)) {
+      // realloc moves large blocks by remapping their pages, so growth copies nothing.
+      void* grown = std::realloc(tokenBytes, cap * 2);
+      if (grown == nullptr) throw std::bad_alloc();
+      tokenBytes = static_cast<char*>(grown);
+      cap *= 2;
+    }
+    const ssize_t got = read(STDIN_FILENO, tokenBytes + len, cap - len);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      throw readError();
+    }
+    if (got == 0) break;
+    const char* fresh = tokenBytes + len;
+    auto count = static_cast<std::size_t>(got);
+    if (!inToken) {
+      const std::size_t blanks = skipSpaces(fresh, count);
+      if (blanks == count) continue;  // nothing but whitespace so far: keep nothing
+      inToken = true;
+      start = blanks;
+      fresh += blanks;
+      count -= blanks;
+    }
+    const std::size_t taken = appendToken(fresh, count);
+    len = static_cast<std::size_t>(fresh + taken - tokenBytes);
+    if (taken < count) break;  // whitespace ended the token
+  }
+  s = std::string_view(tokenBytes + start, len - start);
+}
+
+// Reads the token from standard input into s and appends one bit per byte of
+// it to zecovi: set for "1", clear for every other byte.
+inline void readRow() {
+  struct stat st;
+  if (fstat(STDIN_FILENO, &st) != 0) throw readError();
+  if (S_ISREG(st.st_mode) && mapToken(st)) return;
+  readToken();
+}
+
+// --- run scan ------------------------------------------------------------------
+
+// The positions of x where `len` consecutive set bits begin (len in 1..64);
+// bits past the top of the word count as clear.
+inline Word runsAtLeast(Word x, int len) {
+  int have = 1;  // x now marks the starts of `have` consecutive set bits
+  while (2 * have <= len) {
+    x &= x >> have;
+    have *= 2;
+  }
+  return x & (x >> (len - have));  // two overlapping stretches of `have` bits cover len bits
+}
+
+// The length of the shortest run of x that begins at a bit of `starts`, if it
+// is shorter than cap; cap otherwise. Each such run must end inside x.
+inline std::int64_t shortestRun(Word x, Word starts, std::int64_t cap) {
+  if (cap <= wordBits && (starts & ~runsAtLeast(x, static_cast<int>(cap))) == 0) return cap;
+  // Some run is at most hi long: find the smallest length that one of them has.
+  int lo = 1;
+  int hi = static_cast<int>(std::min<std::int64_t>(cap, wordBits)) - 1;
+  while (lo < hi) {
+    const int mid = (lo + hi) / 2;
+    if ((starts & ~runsAtLeast(x, mid + 1)) != 0) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  return lo;
+}
+
+// The start of the last run of the row, or -1 if no position is set.
+inline std::int64_t lastRunStart(const BitRow& row) {
+  std::size_t i = row.words.size();
+  while (i > 0 && row.words[i - 1] == 0) --i;
+  if (i == 0) return -1;
+  --i;
+  const int top = wordBits - 1 - std::countl_zero(row.words[i]);
+  Word clears = ~row.words[i] & ((Word{2} << top) - 1);  // clear bits at or below the top set bit
+  while (clears == 0) {
+    if (i == 0) return 0;
+    clears = ~row.words[--i];
+  }
+  return static_cast<std::int64_t>(i * wordBits) + wordBits - std::countl_zero(clears);
+}
+
+// Finds the shortest closed run of zecovi (capped at MAXN) and the start of its
+// last run. A word at a time: runs inside a word are measured all at once with
+// shifts, a run that crosses into the next word is carried over. The scan stops
+// as soon as a run of length 1 turns up; nothing can be shorter.
+inline RunScan scanRuns() {
+  const std::vector<Word>& words = zecovi.words;
+  const std::size_t count = words.size();
+  std::int64_t k = MAXN;
+  std::int64_t carried = -1;  // start of a run that reaches the top of the previous word
+  for (std::size_t i = 0; i < count && k > 1; ++i) {
+    Word x = words[i];
+    // Past the end counts as set, so a run that reaches the last position stays open.
+    if (i + 1 == count) x |= ~lowBits(bitOf(zecovi.n - 1) + 1);
+    const auto base = static_cast<std::int64_t>(i * wordBits);
+    if (carried >= 0) {
+      if (x == allOnes) continue;
+      k = std::min(k, base + std::countr_one(x) - carried);
+      carried = -1;
+      x &= x + 1;  // drop the run just closed
+    }
+    Word starts = x & ~(x << 1);
+    if (x >> (wordBits - 1)) {  // the top run goes on into the next word
+      carried = base + wordBits - std::countl_one(x);
+      starts ^= std::bit_floor(starts);
+    }
+    if (starts != 0) k = shortestRun(x, starts, k);
+  }
+  return {k, lastRunStart(zecovi)};
+}
+
+// --- spreading pass ------------------------------------------------------------
+
+// Builds zecovi2 as zecovi with every set position i also setting i + k, for
+// i + k < n, and sets hasChange if any of those positions i is set. Returns
+// whether zecovi2 gained a position that zecovi does not have. One pass over
+// the words: each word of the result is the source word OR the words k
+// positions below it, shifted into place.
+inline bool spreadPass(std::int64_t k) {
+  const std::vector<Word>& src = zecovi.words;
+  std::vector<Word>& dst = zecovi2.words;
+  const std::size_t count = src.size();
+  dst.resize(count);
+  zecovi2.n = zecovi.n;
+  if (k >= zecovi.n) {  // no step
+    std::copy(src.begin(), src.end(), dst.begin());
+    return false;
+  }
+  const std::size_t q = wordOf(k);
+  const int r = bitOf(k);
+  std::copy(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(q), dst.begin());
+  // The source bits that land in word i (the shift by 63 - r then 1 is a shift by 64 - r that stays defined for r = 0).
+  const auto shifted = [&](std::size_t i) {
+    const Word below = i > q ? src[i - q - 1] : 0;
+    return (src[i - q] << r) | ((below >> 1) >> (wordBits - 1 - r));
+  };
+  Word reached = 0;  // every source bit that lands inside the row
+  Word gained = 0;   // every landing bit that was clear
+  for (std::size_t i = q; i + 1 < count; ++i) {
+    const Word up = shifted(i);
+    reached |= up;
+    gained |= up & ~src[i];
+    dst[i] = src[i] | up;
+  }
+  const std::size_t last = count - 1;  // k < n, so last >= q
+  const Word up = shifted(last) & lowBits(bitOf(zecovi.n - 1) + 1);
+  reached |= up;
+  gained |= up & ~src[last];
+  dst[last] = src[last] | up;
+  if (reached != 0) hasChange = true;
+  return gained != 0;
+}

@@ -1,0 +1,61 @@
+// spindra2: reads one token of bits from standard input and runs spreading
+// rounds on it until a pass finds nothing to spread, writing a trace line
+// before every step of every pass; then writes the number of rounds.
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "row.hpp"
+
+// Writes the trace line "i k n n" of every step i of a pass with shift k, one
+// write per line so that each line is out before its step. The pass itself
+// runs afterwards a word at a time; its steps read nothing the lines depend on.
+static void traceSteps(std::int64_t k) {
+  const std::int64_t n = zecovi.n;
+  if (k >= n) return;
+  char line[24 + 64];
+  char* const afterI = line + 24;  // i is written right before the rest of the line
+  // zecovi2 is a row of n positions too, whichever round this is.
+  const auto restLength = static_cast<std::size_t>(std::snprintf(afterI, 64, " %" PRId64 " %" PRIu64 " %" PRIu64 "\n", k,
+                                                                 static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(n)));
+  for (std::int64_t i = 0; i + k < n; ++i) {
+    char digits[24];
+    const auto width = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, i).ptr - digits);
+    char* const from = afterI - width;
+    std::memcpy(from, digits, width);
+    writeOut(from, width + restLength);
+  }
+}
+
+// Rounds of scan, trace and spread, until a pass finds no set source position
+// or leaves the row as it was; then writes the number of rounds. A row without
+// a set bit ends at once with -1.
+static void runRounds() {
+  for (;;) {
+    hasChange = false;
+    const RunScan scan = scanRuns();
+    if (scan.pos == -1) {
+      writeOut("-1", 2);
+      return;
+    }
+    traceSteps(scan.k);
+    const bool grew = spreadPass(scan.k);
+    ++sol;
+    std::swap(zecovi, zecovi2);
+    // On a row longer than MAXN, k = MAXN is a real shift that can keep finding
+    // set sources whose targets are set already; such a round changes nothing,
+    // so every later one would repeat it forever.
+    if (!hasChange || !grew) break;
+  }
+  writeNumber(sol);
+}
+
+int main() {
+  try {
+    readRow();
+    runRounds();
+  } catch (...) {
+    return failure("spindra2");
+  }
+  return 0;
+}

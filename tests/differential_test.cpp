@@ -1,0 +1,85 @@
+// The programs and the shared steps against the literal model, on seeded
+// random rows: short rows of every density, runs near MAXN long, rows longer
+// than MAXN.
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "harness.hpp"
+#include "model.hpp"
+
+namespace {
+
+// The input for case `index`: a token, with whitespace around it, of a kind
+// that the index picks.
+std::string randomInput(std::mt19937_64& random, int index) {
+  const auto below = [&](std::uint64_t bound) { return static_cast<std::size_t>(random() % bound); };
+  std::size_t length;
+  switch (index % 10) {
+    case 8: length = 9990 + below(30); break;   // around MAXN
+    case 9: length = 10001 + below(300); break;  // longer than MAXN
+    default: length = below(300); break;
+  }
+  const double density = std::uniform_real_distribution<double>(0, 1)(random);
+  std::string token;
+  for (std::size_t i = 0; i < length; ++i) {
+    if (std::bernoulli_distribution(density)(random)) {
+      token += '1';
+    } else {
+      token += "0000000a\x00\xb1"[below(10)];
+    }
+  }
+  if (index % 10 >= 8 && length > 40 && random() % 2) {
+    // A long run somewhere: closed runs near MAXN, or the open end of the row.
+    const std::size_t run = std::min(length, 9995 + below(10));
+    const std::size_t at = below(length - run + 1);
+    token.replace(at, run, run, '1');
+  }
+  const std::string blanks[] = {"", " ", "\n", "\t \r\n", "\v\f"};
+  return blanks[below(5)] + token + blanks[below(5)] + (random() % 4 ? "" : "0 1");
+}
+
+constexpr int rowCount = 3000;
+
+// Every round of the model against scanRuns and spreadPass on the same row.
+TEST(Differential, RoundsMatchTheModel) {
+  std::mt19937_64 random(20261208);
+  for (int index = 0; index < rowCount; ++index) {
+    const std::string input = randomInput(random, index);
+    const ModelRun model = modelRun(input, true, 0);
+    SCOPED_TRACE(testing::Message() << "case " << index << ", token " << modelToken(input).substr(0, 50));
+    resetState();
+    zecovi = rowOf(modelToken(input));
+    for (const ModelRound& round : model.rounds) {
+      hasChange = false;
+      const RunScan scan = scanRuns();
+      ASSERT_EQ(scan.k, round.k);
+      ASSERT_EQ(scan.pos, round.pos);
+      if (round.stopped) break;
+      const bool grew = spreadPass(scan.k);
+      ASSERT_EQ(hasChange, round.hasChange);
+      ASSERT_EQ(grew, round.grew);
+      std::swap(zecovi, zecovi2);
+      ASSERT_EQ(rowText(zecovi), round.row);
+    }
+  }
+}
+
+// Both programs' whole output against the model's, through a file and a pipe.
+TEST(Differential, ProgramsMatchTheModel) {
+  std::mt19937_64 random(20261208);
+  for (int index = 0; index < rowCount; ++index) {
+    const std::string input = randomInput(random, index);
+    SCOPED_TRACE(testing::Message() << "case " << index << ", token " << modelToken(input).substr(0, 50));
+    const Feed feed = index % 2 ? Feed::pipe : Feed::file;
+    const Result plain = run(SPINDRA, input, feed);
+    ASSERT_EQ(plain.out, modelRun(input, false).output);
+    ASSERT_EQ(plain.status, 0);
+    const Result tracing = run(SPINDRA2, input, feed);
+    ASSERT_EQ(tracing.out, modelRun(input, true).output);
+    ASSERT_EQ(tracing.status, 0);
+  }
+}
+
+}  // namespace
