@@ -40,12 +40,13 @@ inline std::string modelRowText(const std::vector<bool>& row) {
   return text;
 }
 
-// Runs the plain (tracing = false) or tracing program on `input`. The tracing
-// model ends, as the program does, after a round that leaves the row unchanged.
-inline ModelRun modelRun(const std::string& input, bool tracing,
-                         std::uint64_t traceCap = std::numeric_limits<std::uint64_t>::max()) {
+// Runs the plain (tracing = false) or tracing program on the token s. The
+// tracing model ends, as the program does, after a round that leaves the row
+// unchanged. Trace lines past traceCap are counted but not kept; rounds are
+// kept only when asked for.
+inline ModelRun modelRunToken(const std::string& s, bool tracing,
+                              std::uint64_t traceCap = std::numeric_limits<std::uint64_t>::max(), bool keepRounds = true) {
   const std::int64_t maxn = 10000;
-  const std::string s = modelToken(input);
   std::vector<bool> zecovi;
   for (const char c : s) zecovi.push_back(c == '1');
   const auto n = static_cast<std::int64_t>(zecovi.size());
@@ -72,7 +73,7 @@ inline ModelRun modelRun(const std::string& input, bool tracing,
     round.pos = pos;
     if (tracing ? pos == -1 : k == maxn) {
       round.stopped = true;
-      run.rounds.push_back(round);
+      if (keepRounds) run.rounds.push_back(round);
       run.output += "-1";
       return run;
     }
@@ -94,10 +95,18 @@ inline ModelRun modelRun(const std::string& input, bool tracing,
     round.grew = zecovi2 != zecovi;
     round.hasChange = hasChange;
     zecovi = zecovi2;
-    round.row = modelRowText(zecovi);
-    run.rounds.push_back(round);
+    if (keepRounds) {
+      round.row = modelRowText(zecovi);
+      run.rounds.push_back(round);
+    }
     if (tracing && !round.grew) break;
   } while (hasChange);
   run.output += std::to_string(sol);
   return run;
+}
+
+// The same, on the whole standard input text of a run.
+inline ModelRun modelRun(const std::string& input, bool tracing,
+                         std::uint64_t traceCap = std::numeric_limits<std::uint64_t>::max()) {
+  return modelRunToken(modelToken(input), tracing, traceCap);
 }
