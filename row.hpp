@@ -33,8 +33,10 @@ using Word = std::uint64_t;
 constexpr int wordBits = 64;
 constexpr Word allOnes = ~Word{0};
 
-// A growable packed row: position i is bit i % 64 of words[i / 64]. Bits at
-// positions n and above are always clear.
+// A growable packed row of n positions: position i is bit i % 64 of
+// words[i / 64]. The words may stop before the row does: every position past
+// the end of `words` is clear. So a row that is clear towards its top end
+// costs only its lower part, and bits at n and above are always clear.
 struct BitRow {
   std::vector<Word> words;
   std::int64_t n = 0;
@@ -65,18 +67,29 @@ inline int bitOf(std::int64_t i) { return static_cast<int>(static_cast<std::uint
 // The low `count` bits set (count in 0..64).
 inline Word lowBits(int count) { return count == wordBits ? allOnes : (Word{1} << count) - 1; }
 
-inline bool testBit(const BitRow& row, std::int64_t i) { return (row.words[wordOf(i)] >> bitOf(i)) & 1; }
+// The number of words that hold n positions.
+inline std::size_t wordsFor(std::int64_t n) { return (static_cast<std::size_t>(n) + wordBits - 1) / wordBits; }
 
-inline void setBit(BitRow& row, std::int64_t i) { row.words[wordOf(i)] |= Word{1} << bitOf(i); }
+inline bool testBit(const BitRow& row, std::int64_t i) {
+  return wordOf(i) < row.words.size() && ((row.words[wordOf(i)] >> bitOf(i)) & 1);
+}
+
+inline void setBit(BitRow& row, std::int64_t i) {
+  if (wordOf(i) >= row.words.size()) row.words.resize(wordOf(i) + 1);
+  row.words[wordOf(i)] |= Word{1} << bitOf(i);
+}
 
 // Appends the `count` low bits of `bits` (count in 1..64, higher bits clear).
+// Clear bits cost nothing but the length.
 inline void appendBits(BitRow& row, Word bits, int count) {
-  const int used = bitOf(row.n);
-  if (used == 0) {
+  if (bitOf(row.n) == 0 && row.words.size() == wordOf(row.n)) {  // the usual case while reading
     row.words.push_back(bits);
-  } else {
-    row.words.back() |= bits << used;
-    if (used + count > wordBits) row.words.push_back(bits >> (wordBits - used));
+  } else if (bits != 0) {
+    const std::size_t at = wordOf(row.n);
+    const int used = bitOf(row.n);
+    if (row.words.size() < wordOf(row.n + count - 1) + 1) row.words.resize(wordOf(row.n + count - 1) + 1);
+    row.words[at] |= bits << used;
+    if (used + count > wordBits) row.words[at + 1] |= bits >> (wordBits - used);
   }
   row.n += count;
 }
@@ -137,7 +150,9 @@ inline int failure(const char* program) {
 inline bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 // Bit j of the results says whether byte j of p[0, 64) is "1" (ones) or
-// whitespace (spaces). Plain C++, eight bytes at a time.
+// whitespace (spaces). Plain C++, eight bytes at a time. Whitespace is rare
+// inside a token, so it is looked for exactly only where some byte is at most
+// a blank.
 inline void classify64Portable(const char* p, Word& ones, Word& spaces) {
   constexpr Word lsb = 0x0101010101010101, msb = 0x8080808080808080, low7 = 0x7F7F7F7F7F7F7F7F;
   // The high bit of each byte of x that is zero, exactly (no borrow between bytes).
@@ -146,30 +161,41 @@ inline void classify64Portable(const char* p, Word& ones, Word& spaces) {
   const auto bytesBelow = [](Word x, Word m) { return ~(((x & low7) + (128 - m) * lsb) | x) & msb; };
   // Gathers the high bit of byte j into bit j.
   const auto gather = [](Word highBits) { return ((highBits >> 7) * 0x0102040810204080) >> 56; };
+  Word x[8];
+  Word blankOrBelow = 0;
   ones = 0;
   spaces = 0;
-  for (int j = 0; j < 64; j += 8) {
-    Word x = 0;  // byte j + b of p in byte b of x, whatever the machine's byte order; compiles to one load
-    for (int b = 0; b < 8; ++b) x |= Word{static_cast<unsigned char>(p[j + b])} << (8 * b);
-    ones |= gather(zeroBytes(x ^ ('1' * lsb))) << j;
-    const Word controls = bytesBelow(x, '\r' + 1) & ~bytesBelow(x, '\t');
-    spaces |= gather(controls | zeroBytes(x ^ (' ' * lsb))) << j;
+  for (int j = 0; j < 8; ++j) {
+    x[j] = 0;  // byte 8j + b of p in byte b, whatever the machine's byte order; compiles to one load
+    for (int b = 0; b < 8; ++b) x[j] |= Word{static_cast<unsigned char>(p[8 * j + b])} << (8 * b);
+    ones |= gather(zeroBytes(x[j] ^ ('1' * lsb))) << (8 * j);
+    blankOrBelow |= bytesBelow(x[j], ' ' + 1);
+  }
+  if (blankOrBelow == 0) return;
+  for (int j = 0; j < 8; ++j) {
+    const Word controls = bytesBelow(x[j], '\r' + 1) & ~bytesBelow(x[j], '\t');
+    spaces |= gather(controls | zeroBytes(x[j] ^ (' ' * lsb))) << (8 * j);
   }
 }
 
 // The same as classify64Portable, sixteen bytes at a time where SSE2 is there.
 inline void classify64(const char* p, Word& ones, Word& spaces) {
 #if defined(__SSE2__)
+  __m128i b[4];
+  __m128i blankOrBelow = _mm_setzero_si128();
   ones = 0;
   spaces = 0;
-  for (int j = 0; j < 64; j += 16) {
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + j));
-    const __m128i one = _mm_cmpeq_epi8(b, _mm_set1_epi8('1'));
-    const __m128i from9 = _mm_sub_epi8(b, _mm_set1_epi8('\t'));  // \t..\r become 0..4
-    const __m128i ctrl = _mm_cmpeq_epi8(_mm_min_epu8(from9, _mm_set1_epi8(4)), from9);
-    const __m128i space = _mm_or_si128(ctrl, _mm_cmpeq_epi8(b, _mm_set1_epi8(' ')));
-    ones |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(one))} << j;
-    spaces |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(space))} << j;
+  for (int j = 0; j < 4; ++j) {
+    b[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
+    ones |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b[j], _mm_set1_epi8('1'))))} << (16 * j);
+    blankOrBelow = _mm_or_si128(blankOrBelow, _mm_cmpeq_epi8(_mm_min_epu8(b[j], _mm_set1_epi8(' ')), b[j]));
+  }
+  if (_mm_movemask_epi8(blankOrBelow) == 0) return;
+  for (int j = 0; j < 4; ++j) {
+    const __m128i from9 = _mm_sub_epi8(b[j], _mm_set1_epi8('\t'));  // \t..\r become 0..4
+    const __m128i controls = _mm_cmpeq_epi8(_mm_min_epu8(from9, _mm_set1_epi8(4)), from9);
+    const __m128i space = _mm_or_si128(controls, _mm_cmpeq_epi8(b[j], _mm_set1_epi8(' ')));
+    spaces |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(space))} << (16 * j);
   }
 #else
   classify64Portable(p, ones, spaces);
@@ -224,6 +250,11 @@ inline bool mapToken(const struct stat& st) {
   const char* p = static_cast<const char*>(map) + (at - base);
   const auto avail = static_cast<std::size_t>(st.st_size - at);
   const std::size_t start = skipSpaces(p, avail);
+  try {
+    zecovi.words.reserve(wordsFor(static_cast<std::int64_t>(avail - start)));
+  } catch (const std::bad_alloc&) {
+    // Only a guess at the token's length (the whole rest of the file): the row grows as it must.
+  }
   const std::size_t len = appendToken(p + start, avail - start);
   s = std::string_view(p + start, len);
   lseek(STDIN_FILENO, at + static_cast<off_t>(start + len), SEEK_SET);
@@ -275,8 +306,8 @@ inline void readToken() {
 inline void readRow() {
   struct stat st;
   if (fstat(STDIN_FILENO, &st) != 0) throw readError();
-  if (S_ISREG(st.st_mode) && mapToken(st)) return;
-  readToken();
+  if (!S_ISREG(st.st_mode) || !mapToken(st)) readToken();
+  while (!zecovi.words.empty() && zecovi.words.back() == 0) zecovi.words.pop_back();
 }
 
 // --- run scan ------------------------------------------------------------------
@@ -327,17 +358,24 @@ inline std::int64_t lastRunStart(const BitRow& row) {
 
 // Finds the shortest closed run of zecovi (capped at MAXN) and the start of its
 // last run. A word at a time: runs inside a word are measured all at once with
-// shifts, a run that crosses into the next word is carried over. The scan stops
-// as soon as a run of length 1 turns up; nothing can be shorter.
-inline RunScan scanRuns() {
+// shifts, a run that crosses into the next word is carried over. The caller
+// may pass atLeast, a length that no closed run of the row is shorter than
+// (after a round with shift k every closed run is at least 2k long); the scan
+// stops as soon as it finds a run that short.
+inline RunScan scanRuns(std::int64_t atLeast = 1) {
   const std::vector<Word>& words = zecovi.words;
   const std::size_t count = words.size();
+  const bool reachesEnd = count == wordsFor(zecovi.n);  // else positions from 64 * count on are clear
   std::int64_t k = MAXN;
   std::int64_t carried = -1;  // start of a run that reaches the top of the previous word
-  for (std::size_t i = 0; i < count && k > 1; ++i) {
+  std::size_t i = 0;
+  for (; i < count && k > atLeast; ++i) {
+    // Whole words inside a run, or between runs, change nothing (the last word is looked at below).
+    const Word uniform = carried >= 0 ? allOnes : 0;
+    while (i + 1 < count && words[i] == uniform) ++i;
     Word x = words[i];
     // Past the end counts as set, so a run that reaches the last position stays open.
-    if (i + 1 == count) x |= ~lowBits(bitOf(zecovi.n - 1) + 1);
+    if (i + 1 == count && reachesEnd) x |= ~lowBits(bitOf(zecovi.n - 1) + 1);
     const auto base = static_cast<std::int64_t>(i * wordBits);
     if (carried >= 0) {
       if (x == allOnes) continue;
@@ -345,6 +383,7 @@ inline RunScan scanRuns() {
       carried = -1;
       x &= x + 1;  // drop the run just closed
     }
+    if (x == 0) continue;
     Word starts = x & ~(x << 1);
     if (x >> (wordBits - 1)) {  // the top run goes on into the next word
       carried = base + wordBits - std::countl_one(x);
@@ -352,6 +391,7 @@ inline RunScan scanRuns() {
     }
     if (starts != 0) k = shortestRun(x, starts, k);
   }
+  if (i == count && carried >= 0 && !reachesEnd) k = std::min(k, static_cast<std::int64_t>(count * wordBits) - carried);
   return {k, lastRunStart(zecovi)};
 }
 
@@ -365,34 +405,38 @@ inline RunScan scanRuns() {
 inline bool spreadPass(std::int64_t k) {
   const std::vector<Word>& src = zecovi.words;
   std::vector<Word>& dst = zecovi2.words;
-  const std::size_t count = src.size();
-  dst.resize(count);
+  const auto count = static_cast<std::ptrdiff_t>(src.size());
   zecovi2.n = zecovi.n;
-  if (k >= zecovi.n) {  // no step
-    std::copy(src.begin(), src.end(), dst.begin());
+  if (k >= zecovi.n || count == 0) {  // no step, or no set bit to spread
+    dst.assign(src.begin(), src.end());
     return false;
   }
-  const std::size_t q = wordOf(k);
+  const auto q = static_cast<std::ptrdiff_t>(wordOf(k));
   const int r = bitOf(k);
-  std::copy(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(q), dst.begin());
+  const auto last = static_cast<std::ptrdiff_t>(wordsFor(zecovi.n)) - 1;  // the row's last word
+  const std::ptrdiff_t end = std::min(last + 1, count + q + 1);              // past it nothing lands
+  dst.resize(static_cast<std::size_t>(end));
+  const auto word = [&](std::ptrdiff_t j) { return j >= 0 && j < count ? src[j] : Word{0}; };
   // The source bits that land in word i (the shift by 63 - r then 1 is a shift by 64 - r that stays defined for r = 0).
-  const auto shifted = [&](std::size_t i) {
-    const Word below = i > q ? src[i - q - 1] : 0;
-    return (src[i - q] << r) | ((below >> 1) >> (wordBits - 1 - r));
-  };
+  const auto landing = [&](std::ptrdiff_t i) { return (word(i - q) << r) | ((word(i - q - 1) >> 1) >> (wordBits - 1 - r)); };
   Word reached = 0;  // every source bit that lands inside the row
   Word gained = 0;   // every landing bit that was clear
-  for (std::size_t i = q; i + 1 < count; ++i) {
-    const Word up = shifted(i);
+  const auto put = [&](std::ptrdiff_t i, Word up) {
+    if (i == last) up &= lowBits(bitOf(zecovi.n - 1) + 1);  // cut at n
+    reached |= up;
+    gained |= up & ~word(i);
+    dst[i] = word(i) | up;
+  };
+  std::ptrdiff_t i = 0;
+  for (; i < std::min(q + 1, end); ++i) put(i, landing(i));
+  // All three source words exist here, and the row's last word is not reached.
+  for (const std::ptrdiff_t inner = std::min(count, last); i < inner; ++i) {
+    const Word up = (src[i - q] << r) | ((src[i - q - 1] >> 1) >> (wordBits - 1 - r));
     reached |= up;
     gained |= up & ~src[i];
     dst[i] = src[i] | up;
   }
-  const std::size_t last = count - 1;  // k < n, so last >= q
-  const Word up = shifted(last) & lowBits(bitOf(zecovi.n - 1) + 1);
-  reached |= up;
-  gained |= up & ~src[last];
-  dst[last] = src[last] | up;
+  for (; i < end; ++i) put(i, landing(i));
   if (reached != 0) hasChange = true;
   return gained != 0;
 }

@@ -6,9 +6,10 @@
 // Rounds of scan and spread; a round that finds no closed run shorter than
 // MAXN ends the program with -1.
 static void runRounds() {
+  std::int64_t atLeast = 1;  // no closed run of the row is shorter
   do {
     hasChange = false;
-    const RunScan scan = scanRuns();
+    const RunScan scan = scanRuns(atLeast);
     if (scan.k == MAXN) {
       writeOut("-1", 2);
       return;
@@ -16,6 +17,7 @@ static void runRounds() {
     spreadPass(scan.k);
     ++sol;
     std::swap(zecovi, zecovi2);
+    atLeast = std::min<std::int64_t>(2 * scan.k, MAXN);
   } while (hasChange);
   writeNumber(sol);
 }

@@ -31,9 +31,10 @@ static void traceSteps(std::int64_t k) {
 // or leaves the row as it was; then writes the number of rounds. A row without
 // a set bit ends at once with -1.
 static void runRounds() {
+  std::int64_t atLeast = 1;  // no closed run of the row is shorter
   for (;;) {
     hasChange = false;
-    const RunScan scan = scanRuns();
+    const RunScan scan = scanRuns(atLeast);
     if (scan.pos == -1) {
       writeOut("-1", 2);
       return;
@@ -42,6 +43,7 @@ static void runRounds() {
     const bool grew = spreadPass(scan.k);
     ++sol;
     std::swap(zecovi, zecovi2);
+    atLeast = std::min<std::int64_t>(2 * scan.k, MAXN);
     // On a row longer than MAXN, k = MAXN is a real shift that can keep finding
     // set sources whose targets are set already; such a round changes nothing,
     // so every later one would repeat it forever.

@@ -51,11 +51,17 @@ TEST(Differential, RoundsMatchTheModel) {
     SCOPED_TRACE(testing::Message() << "case " << index << ", token " << modelToken(input).substr(0, 50));
     resetState();
     zecovi = rowOf(modelToken(input));
+    std::int64_t atLeast = 1;
     for (const ModelRound& round : model.rounds) {
       hasChange = false;
       const RunScan scan = scanRuns();
       ASSERT_EQ(scan.k, round.k);
       ASSERT_EQ(scan.pos, round.pos);
+      // As the round loops call it, knowing that k at least doubles.
+      const RunScan bounded = scanRuns(atLeast);
+      ASSERT_EQ(bounded.k, round.k);
+      ASSERT_EQ(bounded.pos, round.pos);
+      atLeast = std::min<std::int64_t>(2 * scan.k, MAXN);
       if (round.stopped) break;
       const bool grew = spreadPass(scan.k);
       ASSERT_EQ(hasChange, round.hasChange);
