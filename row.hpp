@@ -18,7 +18,6 @@
 #include <new>
 #include <string_view>
 #include <system_error>
-#include <utility>
 #include <vector>
 
 #include <sys/mman.h>
@@ -52,9 +51,8 @@ struct RunScan {
 constexpr std::int32_t MAXN = 10000;  // start value of k: no closed run shorter than this
 
 inline std::string_view s;    // the input token, a view of the mapped input or of tokenBytes
-inline BitRow zecovi;         // the row as it stands at the start of a round
+inline BitRow zecovi;         // the row; each round's pass spreads it in place
 inline bool hasChange = true; // the current round's pass found a set source position
-inline BitRow zecovi2;        // the row being built in a round
 inline std::int64_t sol = 0;  // rounds counted so far
 
 inline char* tokenBytes = nullptr;  // the token read from a pipe or terminal; never freed
@@ -95,12 +93,6 @@ inline void appendBits(BitRow& row, Word bits, int count) {
 }
 
 inline void appendBit(BitRow& row, bool bit) { appendBits(row, Word{bit}, 1); }
-
-// Makes `to` an exact copy of `from`, reusing its storage.
-inline void copyRow(BitRow& to, const BitRow& from) {
-  to.words.assign(from.words.begin(), from.words.end());
-  to.n = from.n;
-}
 
 // --- failures ------------------------------------------------------------------
 
@@ -397,46 +389,37 @@ inline RunScan scanRuns(std::int64_t atLeast = 1) {
 
 // --- spreading pass ------------------------------------------------------------
 
-// Builds zecovi2 as zecovi with every set position i also setting i + k, for
-// i + k < n, and sets hasChange if any of those positions i is set. Returns
-// whether zecovi2 gained a position that zecovi does not have. One pass over
-// the words: each word of the result is the source word OR the words k
-// positions below it, shifted into place.
+// Spreads the row in place: every set position i with i + k < n also sets
+// i + k. Sets hasChange if any such position i is set, and returns whether the
+// row gained a position it did not have. One pass over the words from the top
+// down: word i takes the words k positions below it, shifted into place, and
+// those are still as the round found them, since they lie below it. Spreading
+// in place needs no second row; building one costs more in page faults alone
+// than all the passes of a long row.
 inline bool spreadPass(std::int64_t k) {
-  const std::vector<Word>& src = zecovi.words;
-  std::vector<Word>& dst = zecovi2.words;
-  const auto count = static_cast<std::ptrdiff_t>(src.size());
-  zecovi2.n = zecovi.n;
-  if (k >= zecovi.n || count == 0) {  // no step, or no set bit to spread
-    dst.assign(src.begin(), src.end());
-    return false;
-  }
+  std::vector<Word>& words = zecovi.words;
+  const auto count = static_cast<std::ptrdiff_t>(words.size());
+  if (k >= zecovi.n || count == 0) return false;  // no step, or no set bit to spread
   const auto q = static_cast<std::ptrdiff_t>(wordOf(k));
   const int r = bitOf(k);
   const auto last = static_cast<std::ptrdiff_t>(wordsFor(zecovi.n)) - 1;  // the row's last word
-  const std::ptrdiff_t end = std::min(last + 1, count + q + 1);              // past it nothing lands
-  dst.resize(static_cast<std::size_t>(end));
-  const auto word = [&](std::ptrdiff_t j) { return j >= 0 && j < count ? src[j] : Word{0}; };
-  // The source bits that land in word i (the shift by 63 - r then 1 is a shift by 64 - r that stays defined for r = 0).
-  const auto landing = [&](std::ptrdiff_t i) { return (word(i - q) << r) | ((word(i - q - 1) >> 1) >> (wordBits - 1 - r)); };
+  words.resize(static_cast<std::size_t>(std::min(last + 1, count + q + 1)));  // the words a spread bit can reach
   Word reached = 0;  // every source bit that lands inside the row
   Word gained = 0;   // every landing bit that was clear
   const auto put = [&](std::ptrdiff_t i, Word up) {
-    if (i == last) up &= lowBits(bitOf(zecovi.n - 1) + 1);  // cut at n
     reached |= up;
-    gained |= up & ~word(i);
-    dst[i] = word(i) | up;
+    gained |= up & ~words[i];
+    words[i] |= up;
   };
-  std::ptrdiff_t i = 0;
-  for (; i < std::min(q + 1, end); ++i) put(i, landing(i));
-  // All three source words exist here, and the row's last word is not reached.
-  for (const std::ptrdiff_t inner = std::min(count, last); i < inner; ++i) {
-    const Word up = (src[i - q] << r) | ((src[i - q - 1] >> 1) >> (wordBits - 1 - r));
-    reached |= up;
-    gained |= up & ~src[i];
-    dst[i] = src[i] | up;
+  // The source bits that land in word i > q (the shift by 63 - r then 1 is a shift by 64 - r that stays defined for r = 0).
+  const auto landing = [&](std::ptrdiff_t i) { return (words[i - q] << r) | ((words[i - q - 1] >> 1) >> (wordBits - 1 - r)); };
+  auto i = static_cast<std::ptrdiff_t>(words.size()) - 1;
+  if (i == last) {  // cut at n
+    put(i, (i > q ? landing(i) : words[0] << r) & lowBits(bitOf(zecovi.n - 1) + 1));
+    --i;
   }
-  for (; i < end; ++i) put(i, landing(i));
+  for (; i > q; --i) put(i, landing(i));
+  if (i == q) put(q, words[0] << r);
   if (reached != 0) hasChange = true;
   return gained != 0;
 }

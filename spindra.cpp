@@ -16,7 +16,6 @@ static void runRounds() {
     }
     spreadPass(scan.k);
     ++sol;
-    std::swap(zecovi, zecovi2);
     atLeast = std::min<std::int64_t>(2 * scan.k, MAXN);
   } while (hasChange);
   writeNumber(sol);

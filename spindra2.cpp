@@ -15,7 +15,7 @@ static void traceSteps(std::int64_t k) {
   if (k >= n) return;
   char line[24 + 64];
   char* const afterI = line + 24;  // i is written right before the rest of the line
-  // zecovi2 is a row of n positions too, whichever round this is.
+  // The last two numbers are the lengths of the row before and after the step: n both.
   const auto restLength = static_cast<std::size_t>(std::snprintf(afterI, 64, " %" PRId64 " %" PRIu64 " %" PRIu64 "\n", k,
                                                                  static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(n)));
   for (std::int64_t i = 0; i + k < n; ++i) {
@@ -42,7 +42,6 @@ static void runRounds() {
     traceSteps(scan.k);
     const bool grew = spreadPass(scan.k);
     ++sol;
-    std::swap(zecovi, zecovi2);
     atLeast = std::min<std::int64_t>(2 * scan.k, MAXN);
     // On a row longer than MAXN, k = MAXN is a real shift that can keep finding
     // set sources whose targets are set already; such a round changes nothing,

@@ -115,7 +115,6 @@ inline Result run(const char* program, const std::string& input, Feed feed = Fee
 inline void resetState() {
   s = {};
   zecovi = {};
-  zecovi2 = {};
   hasChange = true;
   sol = 0;
   std::free(tokenBytes);
