@@ -151,9 +151,10 @@ std::string inputFile(const std::string& dir, const std::string& name, std::uint
 
 int failures = 0;
 
-void target(bool met, const char* text) {
-  std::printf("  [%s] %s\n", met ? "met" : "NOT MET", text);
-  if (!met) ++failures;
+// Prints a target's verdict; one whose sizes were not run is said so, not judged.
+void target(bool met, const char* text, bool measured = true) {
+  std::printf("  [%s] %s\n", !measured ? "not run" : met ? "met" : "NOT MET", text);
+  if (measured && !met) ++failures;
 }
 
 }  // namespace
@@ -186,27 +187,25 @@ int main(int argc, char** argv) {
   if (!onlySizes.empty()) sizes = onlySizes;
   const std::uint64_t referenceLimit = 100'000'000;  // the reference takes seconds per 10^8 positions
 
-  // The fixed cost of starting a process, for the cost per position.
-  std::vector<double> empty;
-  const std::string emptyInput = inputFile(dir, "0s-then-1", 0);
-  for (int r = 0; r < 9; ++r) empty.push_back(timeRun({spindra}, emptyInput, false).seconds);
-  const double startup = median(empty);
-
-  std::printf("spindra, medians of %d interleaved runs; times in ms; x floor = spindra / floor, "
+  std::printf("spindra, medians of %d interleaved runs (31 up to 10^6); times in ms; x floor = spindra / floor, "
               "x ref = reference / spindra\n\n",
               runs);
   std::printf("%-12s %10s | %8s %8s %7s | %9s %7s | %9s %9s %7s | %8s %8s\n", "pattern", "n", "floor", "spindra",
               "x floor", "reference", "x ref", "cat|floor", "cat|spin", "x floor", "RSS MiB", "limit");
   bool fileWithin4 = true, pipeWithin2 = true, memoryWithin = true;
+  const bool ran1e8 = std::find(sizes.begin(), sizes.end(), 100'000'000) != sizes.end();
   double randomRefRatio = 0;
-  std::map<std::uint64_t, double> perPosition;  // random-0.5, ns per position past the start-up cost
+  std::map<std::uint64_t, double> perPosition;  // random-0.5, ns per position past the fixed cost
+  double fixedCost = 0;
   for (const std::uint64_t n : sizes) {
     for (const std::string& name : patterns) {
       const std::string input = inputFile(dir, name, n);
       const bool withReference = n <= referenceLimit;
       std::vector<double> tFloor, tSpindra, tReference, tCatFloor, tCatSpindra;
       double rss = 0;
-      for (int r = 0; r < runs; ++r) {
+      // Runs of a millisecond or so vary with everything else on the machine: take more of them.
+      const int count = n <= 1'000'000 ? std::max(runs, 31) : runs;
+      for (int r = 0; r < count; ++r) {
         tFloor.push_back(timeRun({floor}, input, false).seconds);
         const Sample direct = timeRun({spindra}, input, false);
         tSpindra.push_back(direct.seconds);
@@ -234,12 +233,15 @@ int main(int argc, char** argv) {
         if (name == "random-0.5") randomRefRatio = ref / sp;
       }
       memoryWithin = memoryWithin && rss <= limit;
-      if (name == "random-0.5" && n >= 1'000'000) perPosition[n] = (sp - startup) / static_cast<double>(n) * 1e9;
+      // The fixed cost of a run (starting the process, mapping the input) is its time at the
+      // smallest size, where 10^4 positions cost a few microseconds.
+      if (name == "random-0.5" && n == sizes.front()) fixedCost = sp;
+      if (name == "random-0.5" && n >= 1'000'000) perPosition[n] = (sp - fixedCost) / static_cast<double>(n) * 1e9;
     }
     std::printf("\n");
   }
 
-  std::printf("random-0.5, ns per position past the start-up cost (%.2f ms):", startup * 1e3);
+  std::printf("random-0.5, ns per position past the fixed cost of a run (%.2f ms):", fixedCost * 1e3);
   std::vector<double> costs;
   for (const auto& [n, ns] : perPosition) {
     std::printf(" %llu: %.3f", static_cast<unsigned long long>(n), ns);
@@ -278,16 +280,16 @@ int main(int argc, char** argv) {
   std::printf("spindra2 on 10^8 0: %.2f ms; floor %.2f ms; ratio %.2f\n\n", z * 1e3, zf * 1e3, z / zf);
 
   std::printf("targets:\n");
-  target(fileWithin4, "10^8 from a file: spindra within 4x the read floor on every pattern");
+  target(fileWithin4, "10^8 from a file: spindra within 4x the read floor on every pattern", ran1e8);
   char text[160];
   std::snprintf(text, sizeof text, "10^8 random-0.5: spindra at least 100x faster than the reference (%.0fx)",
                 randomRefRatio);
-  target(randomRefRatio >= 100, text);
-  target(pipeWithin2, "10^8 through a pipe: cat | spindra within 2x of cat | floor on every pattern");
+  target(randomRefRatio >= 100, text, ran1e8);
+  target(pipeWithin2, "10^8 through a pipe: cat | spindra within 2x of cat | floor on every pattern", ran1e8);
   target(memoryWithin, "peak resident memory at most 1.3 x input + 16 MiB, every size, pattern and feed");
   std::snprintf(text, sizeof text, "cost per position on random-0.5 within +-30%% of its median, 10^6 to 10^%d",
                 billion ? 9 : 8);
-  target(flat, text);
+  target(flat, text, costs.size() >= 2);
   target(trace <= 1.05 * lineWrites, "spindra2 on 1 and 9999 0 within 1.05x of writing the same lines");
   target(z <= 4 * zf, "spindra2 on 10^8 0 within 4x the read floor");
   return failures == 0 ? 0 : 1;
