@@ -6,6 +6,10 @@
 // to run with bit counts, the pass shifts whole words.
 #pragma once
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -19,10 +23,6 @@
 #include <string_view>
 #include <system_error>
 #include <vector>
-
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -50,12 +50,13 @@ struct RunScan {
 
 constexpr std::int32_t MAXN = 10000;  // start value of k: no closed run shorter than this
 
-inline std::string_view s;    // the input token, a view of the mapped input or of tokenBytes
-inline BitRow zecovi;         // the row; each round's pass spreads it in place
-inline bool hasChange = true; // the current round's pass found a set source position
-inline std::int64_t sol = 0;  // rounds counted so far
+inline std::string_view s;     // the input token, a view of the mapped input or of tokenBytes
+inline BitRow zecovi;          // the row; each round's pass spreads it in place
+inline bool hasChange = true;  // the current round's pass found a set source position
+inline std::int64_t sol = 0;   // rounds counted so far
 
-inline char* tokenBytes = nullptr;  // the token read from a pipe or terminal; never freed
+inline char* tokenBytes = nullptr;    // the token read from a pipe or terminal; never freed
+inline std::string_view mappedInput;  // the mapping that s views, when standard input is a file; never unmapped
 
 // --- bit row -------------------------------------------------------------------
 
@@ -115,7 +116,7 @@ inline void writeOut(const char* buf, std::size_t len) {
 // Writes a number in decimal, with nothing after it.
 inline void writeNumber(std::int64_t value) {
   char buf[24];
-  const auto end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+  const char* const end = std::to_chars(buf, buf + sizeof buf, value).ptr;
   writeOut(buf, static_cast<std::size_t>(end - buf));
 }
 
@@ -131,7 +132,8 @@ inline int failure(const char* program) {
     reason = e.what();
   }
   char line[512];
-  const int len = std::snprintf(line, sizeof line, "%s: %.*s\n", program, static_cast<int>(reason.size()), reason.data());
+  const int len =
+      std::snprintf(line, sizeof line, "%s: %.*s\n", program, static_cast<int>(reason.size()), reason.data());
   if (len > 0) (void)!write(STDERR_FILENO, line, std::min(static_cast<std::size_t>(len), sizeof line - 1));
   return 1;
 }
@@ -146,7 +148,9 @@ inline bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r
 // inside a token, so it is looked for exactly only where some byte is at most
 // a blank.
 inline void classify64Portable(const char* p, Word& ones, Word& spaces) {
-  constexpr Word lsb = 0x0101010101010101, msb = 0x8080808080808080, low7 = 0x7F7F7F7F7F7F7F7F;
+  constexpr Word lsb = 0x0101010101010101;
+  constexpr Word msb = 0x8080808080808080;
+  constexpr Word low7 = 0x7F7F7F7F7F7F7F7F;
   // The high bit of each byte of x that is zero, exactly (no borrow between bytes).
   const auto zeroBytes = [](Word x) { return ~(((x & low7) + low7) | x) & msb; };
   // The high bit of each byte of x below m (m in 1..128), exactly.
@@ -177,7 +181,7 @@ inline void classify64(const char* p, Word& ones, Word& spaces) {
   __m128i blankOrBelow = _mm_setzero_si128();
   ones = 0;
   spaces = 0;
-  for (int j = 0; j < 4; ++j) {
+  for (std::ptrdiff_t j = 0; j < 4; ++j) {
     b[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
     ones |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b[j], _mm_set1_epi8('1'))))} << (16 * j);
     blankOrBelow = _mm_or_si128(blankOrBelow, _mm_cmpeq_epi8(_mm_min_epu8(b[j], _mm_set1_epi8(' ')), b[j]));
@@ -198,7 +202,8 @@ inline void classify64(const char* p, Word& ones, Word& spaces) {
 // byte; returns the number of bytes taken.
 inline std::size_t appendToken(const char* p, std::size_t len) {
   std::size_t taken = 0;
-  Word ones, spaces;
+  Word ones = 0;
+  Word spaces = 0;
   for (; len - taken >= 64; taken += 64) {
     classify64(p + taken, ones, spaces);
     if (spaces != 0) {
@@ -239,6 +244,7 @@ inline bool mapToken(const struct stat& st) {
   void* map = mmap(nullptr, mapped, PROT_READ, MAP_PRIVATE, STDIN_FILENO, base);
   if (map == MAP_FAILED) return false;
   posix_madvise(map, mapped, POSIX_MADV_SEQUENTIAL);
+  mappedInput = std::string_view(static_cast<const char*>(map), mapped);
   const char* p = static_cast<const char*>(map) + (at - base);
   const auto avail = static_cast<std::size_t>(st.st_size - at);
   const std::size_t start = skipSpaces(p, avail);
@@ -402,7 +408,7 @@ inline bool spreadPass(std::int64_t k) {
   if (k >= zecovi.n || count == 0) return false;  // no step, or no set bit to spread
   const auto q = static_cast<std::ptrdiff_t>(wordOf(k));
   const int r = bitOf(k);
-  const auto last = static_cast<std::ptrdiff_t>(wordsFor(zecovi.n)) - 1;  // the row's last word
+  const auto last = static_cast<std::ptrdiff_t>(wordsFor(zecovi.n)) - 1;      // the row's last word
   words.resize(static_cast<std::size_t>(std::min(last + 1, count + q + 1)));  // the words a spread bit can reach
   Word reached = 0;  // every source bit that lands inside the row
   Word gained = 0;   // every landing bit that was clear
@@ -411,8 +417,11 @@ inline bool spreadPass(std::int64_t k) {
     gained |= up & ~words[i];
     words[i] |= up;
   };
-  // The source bits that land in word i > q (the shift by 63 - r then 1 is a shift by 64 - r that stays defined for r = 0).
-  const auto landing = [&](std::ptrdiff_t i) { return (words[i - q] << r) | ((words[i - q - 1] >> 1) >> (wordBits - 1 - r)); };
+  // The source bits that land in word i > q; the shift by 63 - r and then 1
+  // is a shift by 64 - r that stays defined for r = 0.
+  const auto landing = [&](std::ptrdiff_t i) {
+    return (words[i - q] << r) | ((words[i - q - 1] >> 1) >> (wordBits - 1 - r));
+  };
   auto i = static_cast<std::ptrdiff_t>(words.size()) - 1;
   if (i == last) {  // cut at n
     put(i, (i > q ? landing(i) : words[0] << r) & lowBits(bitOf(zecovi.n - 1) + 1));

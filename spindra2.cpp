@@ -16,8 +16,9 @@ static void traceSteps(std::int64_t k) {
   char line[24 + 64];
   char* const afterI = line + 24;  // i is written right before the rest of the line
   // The last two numbers are the lengths of the row before and after the step: n both.
-  const auto restLength = static_cast<std::size_t>(std::snprintf(afterI, 64, " %" PRId64 " %" PRIu64 " %" PRIu64 "\n", k,
-                                                                 static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(n)));
+  const auto restLength =
+      static_cast<std::size_t>(std::snprintf(afterI, 64, " %" PRId64 " %" PRIu64 " %" PRIu64 "\n", k,
+                                             static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(n)));
   for (std::int64_t i = 0; i + k < n; ++i) {
     char digits[24];
     const auto width = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, i).ptr - digits);

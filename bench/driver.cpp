@@ -122,7 +122,8 @@ void fillPattern(const std::string& name, std::uint64_t n, std::uint64_t from, s
     const auto below = static_cast<std::uint64_t>(std::stod(name.substr(7)) * 65536);
     for (std::size_t j = 0; j < chunk.size(); j += 4) {
       std::uint64_t bits = random();
-      for (std::size_t b = j; b < std::min(chunk.size(), j + 4); ++b, bits >>= 16) chunk[b] = (bits & 0xFFFF) < below ? '1' : '0';
+      for (std::size_t b = j; b < std::min(chunk.size(), j + 4); ++b, bits >>= 16)
+        chunk[b] = (bits & 0xFFFF) < below ? '1' : '0';
     }
   }
 }
@@ -187,9 +188,10 @@ int main(int argc, char** argv) {
   if (!onlySizes.empty()) sizes = onlySizes;
   const std::uint64_t referenceLimit = 100'000'000;  // the reference takes seconds per 10^8 positions
 
-  std::printf("spindra, medians of %d interleaved runs (31 up to 10^6); times in ms; x floor = spindra / floor, "
-              "x ref = reference / spindra\n\n",
-              runs);
+  std::printf(
+      "spindra, medians of %d interleaved runs (31 up to 10^6); times in ms; x floor = spindra / floor, "
+      "x ref = reference / spindra\n\n",
+      runs);
   std::printf("%-12s %10s | %8s %8s %7s | %9s %7s | %9s %9s %7s | %8s %8s\n", "pattern", "n", "floor", "spindra",
               "x floor", "reference", "x ref", "cat|floor", "cat|spin", "x floor", "RSS MiB", "limit");
   bool fileWithin4 = true, pipeWithin2 = true, memoryWithin = true;
@@ -224,8 +226,8 @@ int main(int argc, char** argv) {
         std::snprintf(refRatio, sizeof refRatio, "%.0f", ref / sp);
       }
       std::printf("%-12s %10llu | %8.2f %8.2f %7.2f | %9s %7s | %9.2f %9.2f %7.2f | %8.1f %8.1f\n", name.c_str(),
-                  static_cast<unsigned long long>(n), f * 1e3, sp * 1e3, sp / f, refText, refRatio, cf * 1e3,
-                  cs * 1e3, cs / cf, rss, limit);
+                  static_cast<unsigned long long>(n), f * 1e3, sp * 1e3, sp / f, refText, refRatio, cf * 1e3, cs * 1e3,
+                  cs / cf, rss, limit);
       std::fflush(stdout);
       if (n == 100'000'000) {
         fileWithin4 = fileWithin4 && sp <= 4 * f;

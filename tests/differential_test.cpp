@@ -17,9 +17,15 @@ std::string randomInput(std::mt19937_64& random, int index) {
   const auto below = [&](std::uint64_t bound) { return static_cast<std::size_t>(random() % bound); };
   std::size_t length;
   switch (index % 10) {
-    case 8: length = 9990 + below(30); break;   // around MAXN
-    case 9: length = 10001 + below(300); break;  // longer than MAXN
-    default: length = below(300); break;
+    case 8:
+      length = 9990 + below(30);
+      break;  // around MAXN
+    case 9:
+      length = 10001 + below(300);
+      break;  // longer than MAXN
+    default:
+      length = below(300);
+      break;
   }
   const double density = std::uniform_real_distribution<double>(0, 1)(random);
   std::string token;

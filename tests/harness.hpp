@@ -1,14 +1,16 @@
 // Running the built programs and feeding the shared reader, for the tests.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include "row.hpp"
 
@@ -119,6 +121,8 @@ inline void resetState() {
   sol = 0;
   std::free(tokenBytes);
   tokenBytes = nullptr;
+  if (!mappedInput.empty()) munmap(const_cast<char*>(mappedInput.data()), mappedInput.size());
+  mappedInput = {};
 }
 
 // Runs readRow with standard input on inFd, from fresh state.

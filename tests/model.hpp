@@ -45,7 +45,8 @@ inline std::string modelRowText(const std::vector<bool>& row) {
 // unchanged. Trace lines past traceCap are counted but not kept; rounds are
 // kept only when asked for.
 inline ModelRun modelRunToken(const std::string& s, bool tracing,
-                              std::uint64_t traceCap = std::numeric_limits<std::uint64_t>::max(), bool keepRounds = true) {
+                              std::uint64_t traceCap = std::numeric_limits<std::uint64_t>::max(),
+                              bool keepRounds = true) {
   const std::int64_t maxn = 10000;
   std::vector<bool> zecovi;
   for (const char c : s) zecovi.push_back(c == '1');
@@ -80,8 +81,8 @@ inline ModelRun modelRunToken(const std::string& s, bool tracing,
     for (std::int64_t i = 0; i + k < n; ++i) {
       if (tracing) {
         if (++lines <= traceCap) {
-          run.output += std::to_string(i) + " " + std::to_string(k) + " " + std::to_string(n) + " " +
-                        std::to_string(n) + "\n";
+          run.output +=
+              std::to_string(i) + " " + std::to_string(k) + " " + std::to_string(n) + " " + std::to_string(n) + "\n";
         } else {
           run.traceCut = true;
         }

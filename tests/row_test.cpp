@@ -31,7 +31,10 @@ std::vector<ReadCase> readCases() {
       {"1001", "1001"},
       {"\r\n1\r\n", "1"},
       {std::string("1\0 1", 4), std::string("1\0", 2)},
-      {"\x80\xff" "1\xb1 rest", "\x80\xff" "1\xb1"},
+      {"\x80\xff"
+       "1\xb1 rest",
+       "\x80\xff"
+       "1\xb1"},
       {"\t10\v11", "10"},
       {"01\f1", "01"},
   };
@@ -65,7 +68,8 @@ TEST(ReadRow, LeavesAFileJustAfterTheToken) {
   // Starts at the current offset, wherever that is (mapped input begins on a
   // page boundary), and leaves the offset where the token ended.
   const std::string filler(5000, 'x');
-  for (const std::size_t at : {std::size_t{0}, std::size_t{1}, std::size_t{4095}, std::size_t{4096}, std::size_t{4999}}) {
+  for (const std::size_t at :
+       {std::size_t{0}, std::size_t{1}, std::size_t{4095}, std::size_t{4096}, std::size_t{4999}}) {
     const int fd = tempFile(filler + "\n  1101 rest");
     lseek(fd, static_cast<off_t>(at), SEEK_SET);
     readRowOn(fd);
@@ -102,7 +106,9 @@ TEST(ReadRow, ClassifiesEveryByteValueAlikeOnBothPaths) {
     for (int j = 0; j < 64; ++j) {
       const auto c = static_cast<unsigned char>(bytes[j]);
       ASSERT_EQ((ones >> j) & 1, c == '1' ? 1U : 0U) << "byte " << int(c);
-      ASSERT_EQ((spaces >> j) & 1, std::string_view(" \t\n\v\f\r").find(static_cast<char>(c)) != std::string_view::npos ? 1U : 0U) << "byte " << int(c);
+      ASSERT_EQ((spaces >> j) & 1,
+                std::string_view(" \t\n\v\f\r").find(static_cast<char>(c)) != std::string_view::npos ? 1U : 0U)
+          << "byte " << int(c);
     }
     ASSERT_EQ(ones, ones2);
     ASSERT_EQ(spaces, spaces2);
@@ -135,12 +141,12 @@ TEST(ScanRuns, FindsTheShortestClosedRunAndTheLastRunStart) {
       {"110", 2, 0},
       {repeat("110", 40), 2, 117},
       {repeat("1110", 30) + "10", 1, 120},
-      {ones63 + "0" + ones64 + "0" + "1", 63, 129},          // runs ending on word edges
+      {ones63 + "0" + ones64 + "0" + "1", 63, 129},           // runs ending on word edges
       {"0" + repeat("1", 62) + "0" + ones64 + "00", 62, 64},  // a run filling exactly the second word
       {ones64 + ones64 + "0" + repeat("11110", 20), 4, 224},  // a run carried over two words, then short ones
       {repeat("0", 200) + repeat("1", 130) + "0", 130, 200},
       {ones9999 + "0", 9999, 0},
-      {repeat("1", 10000) + "0", MAXN, 0},                        // a closed run of exactly MAXN
+      {repeat("1", 10000) + "0", MAXN, 0},  // a closed run of exactly MAXN
       {repeat("1", 10001) + "0" + "1", MAXN, 10002},
       {repeat("1", 20000) + "0" + ones9999 + "01", 9999, 30001},  // a long row, still spread normally
       {repeat("0", 1000) + "1", MAXN, 1000},
@@ -170,14 +176,15 @@ TEST(SpreadPass, CopiesEverySetBitKPositionsUp) {
       // A bit the pass sets is not spread again in the same pass.
       {"1000", 1, "1100", true, true},
       {"1" + repeat("0", 130), 64, "1" + repeat("0", 63) + "1" + repeat("0", 66), true, true},
-      {"1111", 2, "1111", true, false},  // sources set, targets set already
-      {"0011", 1, "0011", true, false},  // position 4 would be past the end
-      {"0001", 1, "0001", false, false}, // the only set bit has no target inside the row
-      {"1", 1, "1", false, false},       // k = n: no step
-      {"10", MAXN, "10", false, false},  // k > n: no step
+      {"1111", 2, "1111", true, false},   // sources set, targets set already
+      {"0011", 1, "0011", true, false},   // position 4 would be past the end
+      {"0001", 1, "0001", false, false},  // the only set bit has no target inside the row
+      {"1", 1, "1", false, false},        // k = n: no step
+      {"10", MAXN, "10", false, false},   // k > n: no step
       {"1" + repeat("0", 70), 64, "1" + repeat("0", 63) + "1" + repeat("0", 6), true, true},
       {"1" + repeat("0", 70), 65, "1" + repeat("0", 64) + "1" + repeat("0", 5), true, true},
-      {repeat("0", 60) + "11" + repeat("0", 68), 64, repeat("0", 60) + "11" + repeat("0", 62) + "11" + repeat("0", 4), true, true},
+      {repeat("0", 60) + "11" + repeat("0", 68), 64, repeat("0", 60) + "11" + repeat("0", 62) + "11" + repeat("0", 4),
+       true, true},
       {repeat("1", 10001), MAXN, repeat("1", 10001), true, false},
       {"1" + repeat("0", 10000), MAXN, "1" + repeat("0", 9999) + "1", true, true},
   };
