@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,13 +67,18 @@ inline int feedPipe(const std::string& text, std::thread& writer) {
 }
 
 // Runs `program` with standard input on inFd (-1: closed) and standard output
-// on outFd (-1: captured in Result::out); standard error is captured.
-inline Result runOn(const char* program, int inFd, int outFd = -1) {
+// on outFd (-1: captured in Result::out); standard error is captured. A
+// nonzero addressLimit caps the program's address space, in bytes.
+inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addressLimit = 0) {
   const int out = outFd >= 0 ? outFd : tempFile();
   const int err = tempFile();
   const pid_t pid = fork();
   if (pid == 0) {
     std::signal(SIGPIPE, SIG_DFL);
+    if (addressLimit != 0) {
+      const rlimit limit{addressLimit, addressLimit};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     if (inFd >= 0) {
       dup2(inFd, STDIN_FILENO);
     } else {

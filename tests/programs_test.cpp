@@ -93,6 +93,27 @@ TEST(Programs, ReportAFailureAndExitWithStatus1) {
   close(row);
 }
 
+#if !defined(__SANITIZE_ADDRESS__)  // AddressSanitizer needs far more address space than any such limit
+TEST(Programs, ReportRunningOutOfMemory) {
+  // A 48 MB token in 32 MiB of address space: from a pipe the token itself
+  // cannot be held; from a file the mapping fails and reading falls back to that.
+  const std::string input(48 << 20, '1');
+  for (const Feed feed : {Feed::file, Feed::pipe}) {
+    for (const char* name : {"spindra", "spindra2"}) {
+      SCOPED_TRACE(testing::Message() << name << ", feed " << static_cast<int>(feed));
+      std::thread writer;
+      const int in = feed == Feed::file ? tempFile(input) : feedPipe(input, writer);
+      const Result result = runOn(std::string_view(name) == "spindra" ? SPINDRA : SPINDRA2, in, -1, 32 << 20);
+      close(in);
+      if (writer.joinable()) writer.join();
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.err, std::string(name) + ": out of memory\n");
+      EXPECT_EQ(result.out, "");
+    }
+  }
+}
+#endif
+
 TEST(Programs, EndOnSigpipeWhenTheReaderIsGone) {
   int ends[2];
   ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
