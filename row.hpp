@@ -56,7 +56,7 @@ inline bool hasChange = true;  // the current round's pass found a set source po
 inline std::int64_t sol = 0;   // rounds counted so far
 
 inline char* tokenBytes = nullptr;    // the token read from a pipe or terminal; never freed
-inline std::string_view mappedInput;  // the mapping that s views, when standard input is a file; never unmapped
+inline std::string_view mappedInput;  // the mapping that s views, when standard input is a file
 
 // --- bit row -------------------------------------------------------------------
 
@@ -79,7 +79,8 @@ inline void setBit(BitRow& row, std::int64_t i) {
 }
 
 // Appends the `count` low bits of `bits` (count in 1..64, higher bits clear).
-// Clear bits cost nothing but the length.
+// While the words reach the end of the row a whole word is pushed; once they
+// have stopped short (see readRow), clear bits only lengthen the row.
 inline void appendBits(BitRow& row, Word bits, int count) {
   if (bitOf(row.n) == 0 && row.words.size() == wordOf(row.n)) {  // the usual case while reading
     row.words.push_back(bits);
