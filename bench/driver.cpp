@@ -3,7 +3,7 @@
 // interleaved, and prints the medians, the ratios and whether each target is met.
 //
 // Usage: driver BINDIR [--billion] [--runs N] [--dir DIR] [--size N ...]
-//   BINDIR holds spindra, spindra2, bench/floor, bench/reference, bench/lines.
+//   BINDIR holds spindra, spindra2, bench/floor, bench/reference, bench/lines, bench/readrow.
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -180,6 +180,7 @@ int main(int argc, char** argv) {
   mkdir(dir.c_str(), 0755);
   const std::string spindra = bin + "/spindra", spindra2 = bin + "/spindra2";
   const std::string floor = bin + "/bench/floor", reference = bin + "/bench/reference", lines = bin + "/bench/lines";
+  const std::string readrow = bin + "/bench/readrow";
 
   const std::vector<std::string> patterns = {"random-0.05", "random-0.5", "random-0.95", "10",
                                              "110",         "1-then-0s",  "0s-then-1",   "all-1s"};
@@ -197,13 +198,20 @@ int main(int argc, char** argv) {
   bool fileWithin4 = true, pipeWithin2 = true, memoryWithin = true;
   const bool ran1e8 = std::find(sizes.begin(), sizes.end(), 100'000'000) != sizes.end();
   double randomRefRatio = 0;
+  // 10^8 random-0.5 read by spindra's reader alone, no round run: the least a run of spindra could cost.
+  double aloneFile = 0, alonePipe = 0, aloneRatioFloor = 0, aloneRatioCat = 0, aloneRatioRef = 0;
   std::map<std::uint64_t, double> perPosition;  // random-0.5, ns per position past the fixed cost
-  double fixedCost = 0;
   for (const std::uint64_t n : sizes) {
     for (const std::string& name : patterns) {
       const std::string input = inputFile(dir, name, n);
       const bool withReference = n <= referenceLimit;
-      std::vector<double> tFloor, tSpindra, tReference, tCatFloor, tCatSpindra;
+      std::vector<double> tFloor, tSpindra, tReference, tCatFloor, tCatSpindra, tAloneFile, tAlonePipe, tFixed;
+      // The fixed cost of a run (starting the process, mapping the input) is its time on the
+      // smallest row, where 10^4 positions cost a few microseconds; it is timed beside each size
+      // so that the machine's drift from size to size does not enter the cost per position.
+      const bool withFixed = name == "random-0.5" && n >= 1'000'000 && n > sizes.front();
+      const std::string smallest = inputFile(dir, name, sizes.front());
+      const bool withReadRow = n == 100'000'000 && name == "random-0.5";
       double rss = 0;
       // Runs of a millisecond or so vary with everything else on the machine: take more of them.
       const int count = n <= 1'000'000 ? std::max(runs, 31) : runs;
@@ -212,6 +220,11 @@ int main(int argc, char** argv) {
         const Sample direct = timeRun({spindra}, input, false);
         tSpindra.push_back(direct.seconds);
         if (withReference) tReference.push_back(timeRun({reference}, input, false).seconds);
+        if (withFixed) tFixed.push_back(timeRun({spindra}, smallest, false).seconds);
+        if (withReadRow) {
+          tAloneFile.push_back(timeRun({readrow}, input, false).seconds);
+          tAlonePipe.push_back(timeRun({readrow}, input, true).seconds);
+        }
         tCatFloor.push_back(timeRun({floor}, input, true).seconds);
         const Sample piped = timeRun({spindra}, input, true);
         tCatSpindra.push_back(piped.seconds);
@@ -232,18 +245,29 @@ int main(int argc, char** argv) {
       if (n == 100'000'000) {
         fileWithin4 = fileWithin4 && sp <= 4 * f;
         pipeWithin2 = pipeWithin2 && cs <= 2 * cf;
-        if (name == "random-0.5") randomRefRatio = ref / sp;
+        if (name == "random-0.5") {
+          randomRefRatio = ref / sp;
+          aloneFile = median(tAloneFile);
+          alonePipe = median(tAlonePipe);
+          aloneRatioFloor = aloneFile / f;
+          aloneRatioRef = ref / aloneFile;
+          aloneRatioCat = alonePipe / cf;
+        }
       }
       memoryWithin = memoryWithin && rss <= limit;
-      // The fixed cost of a run (starting the process, mapping the input) is its time at the
-      // smallest size, where 10^4 positions cost a few microseconds.
-      if (name == "random-0.5" && n == sizes.front()) fixedCost = sp;
-      if (name == "random-0.5" && n >= 1'000'000) perPosition[n] = (sp - fixedCost) / static_cast<double>(n) * 1e9;
+      if (withFixed) perPosition[n] = (sp - median(tFixed)) / static_cast<double>(n) * 1e9;
     }
     std::printf("\n");
   }
 
-  std::printf("random-0.5, ns per position past the fixed cost of a run (%.2f ms):", fixedCost * 1e3);
+  if (aloneFile > 0) {
+    std::printf(
+        "10^8 random-0.5, reading alone (row built, no round run): from a file %.2f ms, %.2f x floor, the reference "
+        "%.0f x slower; through a pipe %.2f ms, %.2f x cat | floor\n\n",
+        aloneFile * 1e3, aloneRatioFloor, aloneRatioRef, alonePipe * 1e3, aloneRatioCat);
+  }
+  std::printf("random-0.5, ns per position past the fixed cost of a run (its time on %llu positions):",
+              static_cast<unsigned long long>(sizes.front()));
   std::vector<double> costs;
   for (const auto& [n, ns] : perPosition) {
     std::printf(" %llu: %.3f", static_cast<unsigned long long>(n), ns);

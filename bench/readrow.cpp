@@ -1,0 +1,12 @@
+// spindra's reading alone: builds the row from standard input and runs no
+// round, to show how much of a run reading the input takes.
+#include "row.hpp"
+
+int main() {
+  try {
+    readRow();
+  } catch (...) {
+    return failure("readrow");
+  }
+  return 0;
+}
