@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
       // smallest row, where 10^4 positions cost a few microseconds; it is timed beside each size
       // so that the machine's drift from size to size does not enter the cost per position.
       const bool withFixed = name == "random-0.5" && n >= 1'000'000 && n > sizes.front();
-      const std::string smallest = inputFile(dir, name, sizes.front());
+      const std::string smallest = withFixed ? inputFile(dir, name, sizes.front()) : std::string();
       const bool withReadRow = n == 100'000'000 && name == "random-0.5";
       double rss = 0;
       // Runs of a millisecond or so vary with everything else on the machine: take more of them.
