@@ -6,7 +6,6 @@
 // to run with bit counts, the pass shifts whole words.
 #pragma once
 
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,10 +18,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <system_error>
-#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -32,12 +31,21 @@ using Word = std::uint64_t;
 constexpr int wordBits = 64;
 constexpr Word allOnes = ~Word{0};
 
+// A row's words are malloc'd so that realloc can grow them: glibc moves a
+// large block by remapping its pages, so a row read from a pipe grows without
+// ever being held twice.
+struct FreeWords {
+  void operator()(Word* words) const { std::free(words); }
+};
+
 // A growable packed row of n positions: position i is bit i % 64 of
 // words[i / 64]. The words may stop before the row does: every position past
-// the end of `words` is clear. So a row that is clear towards its top end
+// the `count` words held is clear. So a row that is clear towards its top end
 // costs only its lower part, and bits at n and above are always clear.
 struct BitRow {
-  std::vector<Word> words;
+  std::unique_ptr<Word[], FreeWords> words;
+  std::size_t count = 0;     // words held
+  std::size_t capacity = 0;  // words allocated
   std::int64_t n = 0;
 };
 
@@ -50,13 +58,12 @@ struct RunScan {
 
 constexpr std::int32_t MAXN = 10000;  // start value of k: no closed run shorter than this
 
-inline std::string_view s;     // the input token, a view of the mapped input or of tokenBytes
+// The part of the input token in the block being packed. The token is never
+// held whole: every step after readRow reads only the row.
+inline std::string_view s;
 inline BitRow zecovi;          // the row; each round's pass spreads it in place
 inline bool hasChange = true;  // the current round's pass found a set source position
 inline std::int64_t sol = 0;   // rounds counted so far
-
-inline char* tokenBytes = nullptr;    // the token read from a pipe or terminal; never freed
-inline std::string_view mappedInput;  // the mapping that s views, when standard input is a file
 
 // --- bit row -------------------------------------------------------------------
 
@@ -69,27 +76,50 @@ inline Word lowBits(int count) { return count == wordBits ? allOnes : (Word{1} <
 // The number of words that hold n positions.
 inline std::size_t wordsFor(std::int64_t n) { return (static_cast<std::size_t>(n) + wordBits - 1) / wordBits; }
 
+// Makes room for at least `want` words without changing the row.
+inline void reserveWords(BitRow& row, std::size_t want) {
+  if (want <= row.capacity) return;
+  Word* const old = row.words.release();
+  void* const grown = std::realloc(old, want * sizeof(Word));
+  if (grown == nullptr) {
+    row.words.reset(old);
+    throw std::bad_alloc();
+  }
+  row.words.reset(static_cast<Word*>(grown));
+  row.capacity = want;
+}
+
+// Holds `want` words, the new ones clear; capacity grows geometrically.
+inline void resizeWords(BitRow& row, std::size_t want) {
+  if (want > row.capacity) reserveWords(row, std::max(want, 2 * row.capacity));
+  if (want > row.count) std::fill(row.words.get() + row.count, row.words.get() + want, Word{0});
+  row.count = want;
+}
+
 inline bool testBit(const BitRow& row, std::int64_t i) {
-  return wordOf(i) < row.words.size() && ((row.words[wordOf(i)] >> bitOf(i)) & 1);
+  return wordOf(i) < row.count && ((row.words[wordOf(i)] >> bitOf(i)) & 1);
 }
 
 inline void setBit(BitRow& row, std::int64_t i) {
-  if (wordOf(i) >= row.words.size()) row.words.resize(wordOf(i) + 1);
+  if (wordOf(i) >= row.count) resizeWords(row, wordOf(i) + 1);
   row.words[wordOf(i)] |= Word{1} << bitOf(i);
 }
 
-// Appends the `count` low bits of `bits` (count in 1..64, higher bits clear).
-// While the words reach the end of the row a whole word is pushed; once they
-// have stopped short (see readRow), clear bits only lengthen the row.
-inline void appendBits(BitRow& row, Word bits, int count) {
-  if (bitOf(row.n) == 0 && row.words.size() == wordOf(row.n)) {  // the usual case while reading
-    row.words.push_back(bits);
-  } else if (bits != 0) {
+// Appends the `count` low bits of `value` (count in 1..64, higher bits clear).
+// Clear bits only lengthen the row, so a row that is clear towards its top end
+// costs no memory there.
+inline void appendBits(BitRow& row, Word value, int count) {
+  if (value != 0) {
     const std::size_t at = wordOf(row.n);
     const int used = bitOf(row.n);
-    if (row.words.size() < wordOf(row.n + count - 1) + 1) row.words.resize(wordOf(row.n + count - 1) + 1);
-    row.words[at] |= bits << used;
-    if (used + count > wordBits) row.words[at + 1] |= bits >> (wordBits - used);
+    if (used == 0 && row.count == at) {  // the usual case while reading: push a whole word
+      if (row.count == row.capacity) reserveWords(row, std::max<std::size_t>(2 * row.capacity, 16));
+      row.words[row.count++] = value;
+    } else {
+      if (row.count < wordOf(row.n + count - 1) + 1) resizeWords(row, wordOf(row.n + count - 1) + 1);
+      row.words[at] |= value << used;
+      if (used + count > wordBits) row.words[at + 1] |= value >> (wordBits - used);
+    }
   }
   row.n += count;
 }
@@ -199,29 +229,42 @@ inline void classify64(const char* p, Word& ones, Word& spaces) {
 #endif
 }
 
-// Appends one bit per byte of p[0, len) to zecovi, up to the first whitespace
-// byte; returns the number of bytes taken.
-inline std::size_t appendToken(const char* p, std::size_t len) {
+// What packing a piece of the token did: the bytes it took, and whether
+// whitespace ended the token.
+struct Packed {
+  std::size_t taken;
+  bool ended;
+};
+
+// Appends one bit per byte of p[0, len) to row, 64 bytes to a word, up to the
+// first whitespace byte. Fewer than 64 bytes left at the end are packed only
+// where the token ends among them, or where `last` says no input follows;
+// otherwise they are not taken, and the caller passes them again at the front
+// of the next block, so that the row grows a whole word at a time.
+inline Packed appendToken(BitRow& row, const char* p, std::size_t len, bool last) {
   std::size_t taken = 0;
   Word ones = 0;
   Word spaces = 0;
-  for (; len - taken >= 64; taken += 64) {
+  for (; len - taken >= wordBits; taken += wordBits) {
     classify64(p + taken, ones, spaces);
     if (spaces != 0) {
       const int end = std::countr_zero(spaces);
-      if (end > 0) appendBits(zecovi, ones & lowBits(end), end);
-      return taken + static_cast<std::size_t>(end);
+      if (end > 0) appendBits(row, ones & lowBits(end), end);
+      return {taken + static_cast<std::size_t>(end), true};
     }
-    appendBits(zecovi, ones, 64);
+    appendBits(row, ones, wordBits);
   }
-  // The last few bytes, padded with blanks so that the token ends by them at the latest.
-  char tail[64];
+  if (taken == len) return {taken, false};
+  // The last few bytes, padded with blanks so that they end the token at the latest.
+  char tail[wordBits];
   std::memset(tail, ' ', sizeof tail);
   std::memcpy(tail, p + taken, len - taken);
   classify64(tail, ones, spaces);
-  const int end = std::countr_zero(spaces);
-  if (end > 0) appendBits(zecovi, ones & lowBits(end), end);
-  return taken + static_cast<std::size_t>(end);
+  const auto end = static_cast<std::size_t>(std::countr_zero(spaces));
+  const bool ended = taken + end < len;
+  if (!ended && !last) return {taken, false};
+  if (end > 0) appendBits(row, ones & lowBits(static_cast<int>(end)), static_cast<int>(end));
+  return {taken + end, ended};
 }
 
 // The number of leading whitespace bytes of p[0, len).
@@ -231,82 +274,59 @@ inline std::size_t skipSpaces(const char* p, std::size_t len) {
   return i;
 }
 
-// Reads the token of a regular file on standard input through a read-only
-// mapping, from the current offset, and leaves the offset just after the token
-// as a reader that stops there would. Returns false, having read nothing, when
-// the file cannot be mapped.
-inline bool mapToken(const struct stat& st) {
-  const off_t at = lseek(STDIN_FILENO, 0, SEEK_CUR);
-  if (at < 0) return false;
-  if (at >= st.st_size) return true;  // at the end already: no token
-  const off_t page = sysconf(_SC_PAGESIZE);
-  const off_t base = at - at % page;
-  const auto mapped = static_cast<std::size_t>(st.st_size - base);
-  void* map = mmap(nullptr, mapped, PROT_READ, MAP_PRIVATE, STDIN_FILENO, base);
-  if (map == MAP_FAILED) return false;
-  posix_madvise(map, mapped, POSIX_MADV_SEQUENTIAL);
-  mappedInput = std::string_view(static_cast<const char*>(map), mapped);
-  const char* p = static_cast<const char*>(map) + (at - base);
-  const auto avail = static_cast<std::size_t>(st.st_size - at);
-  const std::size_t start = skipSpaces(p, avail);
-  try {
-    zecovi.words.reserve(wordsFor(static_cast<std::int64_t>(avail - start)));
-  } catch (const std::bad_alloc&) {
-    // Only a guess at the token's length (the whole rest of the file): the row grows as it must.
-  }
-  const std::size_t len = appendToken(p + start, avail - start);
-  s = std::string_view(p + start, len);
-  lseek(STDIN_FILENO, at + static_cast<off_t>(start + len), SEEK_SET);
-  return true;
-}
+// The bytes that readRow asks read(2) for at a time: a pipe's whole default
+// capacity, and a block that stays in the cache until it is packed. From a
+// file, blocks of 64 KiB to 1 MiB read a row of 10^8 positions equally fast;
+// 32 KiB is some 4% slower.
+constexpr std::size_t readBlock = std::size_t{1} << 16;
 
-// Reads the token from a pipe, terminal or anything else that is not a regular
-// file, in large blocks straight into tokenBytes, which grows geometrically.
-inline void readToken() {
-  std::size_t cap = std::size_t{1} << 20;
-  std::size_t len = 0;    // bytes held, from the first byte of the token on
-  std::size_t start = 0;  // where the token begins in the block that holds its first byte
-  bool inToken = false;
-  tokenBytes = static_cast<char*>(std::malloc(cap));
-  if (tokenBytes == nullptr) throw std::bad_alloc();
-  for (;;) {
-    if (cap - len < (std::size_t{1} << 16)) {
-      // realloc moves large blocks by remapping their pages, so growth copies nothing.
-      void* grown = std::realloc(tokenBytes, cap * 2);
-      if (grown == nullptr) throw std::bad_alloc();
-      tokenBytes = static_cast<char*>(grown);
-      cap *= 2;
+// Reads the token from standard input, `block` bytes at a time into one reused
+// buffer, and appends one bit per byte of it to zecovi: set for "1", clear for
+// every other byte. Works alike on files, pipes, terminals and sockets; the
+// size that fstat reports is only a hint for the row's memory, never the end
+// of the input. Leaves a seekable input's offset just after the token.
+inline void readRow(std::size_t block = readBlock) {
+  struct stat st;
+  if (fstat(STDIN_FILENO, &st) != 0) throw readError();
+  if (S_ISREG(st.st_mode)) {
+    const off_t at = lseek(STDIN_FILENO, 0, SEEK_CUR);
+    try {
+      if (at >= 0 && st.st_size > at) reserveWords(zecovi, wordsFor(st.st_size - at));
+    } catch (const std::bad_alloc&) {
+      // The rest of the file is only an upper bound on the token: the row grows as it must.
     }
-    const ssize_t got = read(STDIN_FILENO, tokenBytes + len, cap - len);
+  }
+  // The bytes of the token that the last block ended in the middle of a word
+  // (fewer than 64), then the next block.
+  const std::unique_ptr<char[]> buffer(new char[wordBits - 1 + block]);
+  std::size_t held = 0;
+  bool inToken = false;
+  for (;;) {
+    const ssize_t got = read(STDIN_FILENO, buffer.get() + held, block);
     if (got < 0) {
       if (errno == EINTR) continue;
       throw readError();
     }
-    if (got == 0) break;
-    const char* fresh = tokenBytes + len;
-    auto count = static_cast<std::size_t>(got);
+    const char* p = buffer.get();
+    std::size_t len = held + static_cast<std::size_t>(got);
     if (!inToken) {
-      const std::size_t blanks = skipSpaces(fresh, count);
-      if (blanks == count) continue;  // nothing but whitespace so far: keep nothing
+      const std::size_t blanks = skipSpaces(p, len);
+      p += blanks;
+      len -= blanks;
+      if (len == 0 && got > 0) continue;  // nothing but whitespace so far
       inToken = true;
-      start = blanks;
-      fresh += blanks;
-      count -= blanks;
     }
-    const std::size_t taken = appendToken(fresh, count);
-    len = static_cast<std::size_t>(fresh + taken - tokenBytes);
-    if (taken < count) break;  // whitespace ended the token
+    const Packed packed = appendToken(zecovi, p, len, got == 0);
+    s = std::string_view(p, packed.taken);
+    if (packed.ended || got == 0) {
+      // Hand back what was read past the token, where the input can seek.
+      if (len > packed.taken) lseek(STDIN_FILENO, -static_cast<off_t>(len - packed.taken), SEEK_CUR);
+      break;
+    }
+    held = len - packed.taken;
+    std::memmove(buffer.get(), p + packed.taken, held);
   }
-  s = std::string_view(tokenBytes + start, len - start);
-}
-
-// Reads the token from standard input into s and appends one bit per byte of
-// it to zecovi: set for "1", clear for every other byte.
-inline void readRow() {
-  struct stat st;
-  if (fstat(STDIN_FILENO, &st) != 0) throw readError();
-  if (!S_ISREG(st.st_mode) || !mapToken(st)) readToken();
-  while (!zecovi.words.empty() && zecovi.words.back() == 0) zecovi.words.pop_back();
+  s = {};
 }
 
 // --- run scan ------------------------------------------------------------------
@@ -342,7 +362,7 @@ inline std::int64_t shortestRun(Word x, Word starts, std::int64_t cap) {
 
 // The start of the last run of the row, or -1 if no position is set.
 inline std::int64_t lastRunStart(const BitRow& row) {
-  std::size_t i = row.words.size();
+  std::size_t i = row.count;
   while (i > 0 && row.words[i - 1] == 0) --i;
   if (i == 0) return -1;
   --i;
@@ -362,8 +382,8 @@ inline std::int64_t lastRunStart(const BitRow& row) {
 // (after a round with shift k every closed run is at least 2k long); the scan
 // stops as soon as it finds a run that short.
 inline RunScan scanRuns(std::int64_t atLeast = 1) {
-  const std::vector<Word>& words = zecovi.words;
-  const std::size_t count = words.size();
+  const Word* const words = zecovi.words.get();
+  const std::size_t count = zecovi.count;
   const bool reachesEnd = count == wordsFor(zecovi.n);  // else positions from 64 * count on are clear
   std::int64_t k = MAXN;
   std::int64_t carried = -1;  // start of a run that reaches the top of the previous word
@@ -404,13 +424,13 @@ inline RunScan scanRuns(std::int64_t atLeast = 1) {
 // in place needs no second row; building one costs more in page faults alone
 // than all the passes of a long row.
 inline bool spreadPass(std::int64_t k) {
-  std::vector<Word>& words = zecovi.words;
-  const auto count = static_cast<std::ptrdiff_t>(words.size());
+  const auto count = static_cast<std::ptrdiff_t>(zecovi.count);
   if (k >= zecovi.n || count == 0) return false;  // no step, or no set bit to spread
   const auto q = static_cast<std::ptrdiff_t>(wordOf(k));
   const int r = bitOf(k);
-  const auto last = static_cast<std::ptrdiff_t>(wordsFor(zecovi.n)) - 1;      // the row's last word
-  words.resize(static_cast<std::size_t>(std::min(last + 1, count + q + 1)));  // the words a spread bit can reach
+  const auto last = static_cast<std::ptrdiff_t>(wordsFor(zecovi.n)) - 1;             // the row's last word
+  resizeWords(zecovi, static_cast<std::size_t>(std::min(last + 1, count + q + 1)));  // the words a spread bit can reach
+  Word* const words = zecovi.words.get();
   Word reached = 0;  // every source bit that lands inside the row
   Word gained = 0;   // every landing bit that was clear
   const auto put = [&](std::ptrdiff_t i, Word up) {
@@ -423,7 +443,7 @@ inline bool spreadPass(std::int64_t k) {
   const auto landing = [&](std::ptrdiff_t i) {
     return (words[i - q] << r) | ((words[i - q - 1] >> 1) >> (wordBits - 1 - r));
   };
-  auto i = static_cast<std::ptrdiff_t>(words.size()) - 1;
+  auto i = static_cast<std::ptrdiff_t>(zecovi.count) - 1;
   if (i == last) {  // cut at n
     put(i, (i > q ? landing(i) : words[0] << r) & lowBits(bitOf(zecovi.n - 1) + 1));
     --i;

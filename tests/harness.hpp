@@ -2,7 +2,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -125,19 +124,15 @@ inline void resetState() {
   zecovi = {};
   hasChange = true;
   sol = 0;
-  std::free(tokenBytes);
-  tokenBytes = nullptr;
-  if (!mappedInput.empty()) munmap(const_cast<char*>(mappedInput.data()), mappedInput.size());
-  mappedInput = {};
 }
 
 // Runs readRow with standard input on inFd, from fresh state.
-inline void readRowOn(int inFd) {
+inline void readRowOn(int inFd, std::size_t block = readBlock) {
   resetState();
   const int saved = dup(STDIN_FILENO);
   dup2(inFd, STDIN_FILENO);
   try {
-    readRow();
+    readRow(block);
   } catch (...) {
     dup2(saved, STDIN_FILENO);
     close(saved);
@@ -148,16 +143,16 @@ inline void readRowOn(int inFd) {
 }
 
 // Runs readRow on `input`, given as a regular file or through a pipe.
-inline void readRowOn(const std::string& input, Feed feed) {
+inline void readRowOn(const std::string& input, Feed feed, std::size_t block = readBlock) {
   if (feed == Feed::file) {
     const int in = tempFile(input);
-    readRowOn(in);
+    readRowOn(in, block);
     close(in);
     return;
   }
   std::thread writer;
   const int in = feedPipe(input, writer);
-  readRowOn(in);
+  readRowOn(in, block);
   close(in);
   writer.join();
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "harness.hpp"
 
 namespace {
@@ -95,24 +97,53 @@ TEST(Programs, ReportAFailureAndExitWithStatus1) {
 
 #if !defined(__SANITIZE_ADDRESS__)  // AddressSanitizer needs far more address space than any such limit
 TEST(Programs, ReportRunningOutOfMemory) {
-  // A 48 MB token in 32 MiB of address space: from a pipe the token itself
-  // cannot be held; from a file the mapping fails and reading falls back to that.
-  const std::string input(48 << 20, '1');
+  // A row of 20 MiB in 16 MiB of address space, enough for either kind of
+  // linking to start: from a file the reservation for the whole row fails and
+  // the row grows until it cannot; from a pipe it grows until it cannot.
+  const std::string input(160 << 20, '1');
+  const int file = tempFile(input);
   for (const Feed feed : {Feed::file, Feed::pipe}) {
     for (const char* name : {"spindra", "spindra2"}) {
       SCOPED_TRACE(testing::Message() << name << ", feed " << static_cast<int>(feed));
       std::thread writer;
-      const int in = feed == Feed::file ? tempFile(input) : feedPipe(input, writer);
-      const Result result = runOn(std::string_view(name) == "spindra" ? SPINDRA : SPINDRA2, in, -1, 32 << 20);
-      close(in);
-      if (writer.joinable()) writer.join();
+      lseek(file, 0, SEEK_SET);
+      const int in = feed == Feed::file ? file : feedPipe(input, writer);
+      const Result result = runOn(std::string_view(name) == "spindra" ? SPINDRA : SPINDRA2, in, -1, 16 << 20);
+      if (writer.joinable()) {
+        close(in);
+        writer.join();
+      }
       EXPECT_EQ(result.status, 1);
       EXPECT_EQ(result.err, std::string(name) + ": out of memory\n");
       EXPECT_EQ(result.out, "");
     }
   }
+  close(file);
 }
 #endif
+
+TEST(Programs, SurviveAFileThatShrinksWhileRead) {
+  // A sparse file of 256 MiB (a token of NUL bytes, all clear bits), cut to
+  // 4 KiB while the program reads it: the program sees the shorter file.
+  for (const int delayMs : {2, 5, 15}) {
+    for (const char* program : {SPINDRA, SPINDRA2}) {
+      SCOPED_TRACE(testing::Message() << program << ", cut after " << delayMs << " ms");
+      const int fd = tempFile();
+      ASSERT_EQ(ftruncate(fd, off_t{256} << 20), 0);
+      std::thread cutter([fd, delayMs] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        EXPECT_EQ(ftruncate(fd, 4096), 0);
+      });
+      const Result result = runOn(program, fd);
+      cutter.join();
+      close(fd);
+      EXPECT_EQ(result.signal, 0);
+      EXPECT_EQ(result.status, 0);
+      EXPECT_EQ(result.out, "-1");
+      EXPECT_EQ(result.err, "");
+    }
+  }
+}
 
 TEST(Programs, EndOnSigpipeWhenTheReaderIsGone) {
   int ends[2];
