@@ -43,7 +43,8 @@ for i in 1 2; do
   echo "== command $i, in a clean clone on the bare root file system:"
   echo "$command"
   if chroot "$root" /bin/sh -c "cd /spindra && $command" > "$work/out$i.log" 2>&1; then
-    echo "-- exit status 0; the last lines:"
+    echo "-- exit status 0; what configuring said of GoogleTest, and the last lines:"
+    grep -h "GoogleTest" "$work/out$i.log" || true
     tail -n 8 "$work/out$i.log"
     echo
   else
