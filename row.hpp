@@ -4,6 +4,12 @@
 // A row is packed 64 positions to a word, and every step works a word at a
 // time: the reader turns 64 input bytes into one word, the scan jumps from run
 // to run with bit counts, the pass shifts whole words.
+//
+// Two layers. The word kernels are pure functions over a row of their own or
+// a block of bytes: no program-wide state, no system calls, so tests and the
+// fuzz target call them directly. The shell holds the program-wide state and
+// applies the kernels to it: readRow, scanRuns, spreadPass, the output, and
+// the report of a failure.
 #pragma once
 
 #include <sys/stat.h>
@@ -11,21 +17,27 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
+#include <limits>
 #include <memory>
 #include <new>
 #include <string_view>
-#include <system_error>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+constexpr std::int32_t MAXN = 10000;  // start value of k: no closed run shorter than this
+
+// =============================================================================
+// Word kernels
+// =============================================================================
 
 using Word = std::uint64_t;
 constexpr int wordBits = 64;
@@ -41,7 +53,8 @@ struct FreeWords {
 // A growable packed row of n positions: position i is bit i % 64 of
 // words[i / 64]. The words may stop before the row does: every position past
 // the `count` words held is clear. So a row that is clear towards its top end
-// costs only its lower part, and bits at n and above are always clear.
+// costs only its lower part. No bit at n or above is ever set, and count never
+// passes the words that n positions take.
 struct BitRow {
   std::unique_ptr<Word[], FreeWords> words;
   std::size_t count = 0;     // words held
@@ -56,14 +69,12 @@ struct RunScan {
   std::int64_t pos;
 };
 
-constexpr std::int32_t MAXN = 10000;  // start value of k: no closed run shorter than this
-
-// The part of the input token in the block being packed. The token is never
-// held whole: every step after readRow reads only the row.
-inline std::string_view s;
-inline BitRow zecovi;          // the row; each round's pass spreads it in place
-inline bool hasChange = true;  // the current round's pass found a set source position
-inline std::int64_t sol = 0;   // rounds counted so far
+// What one spreading pass did: whether some set position had its target
+// inside the row, and whether the row gained a position it did not have.
+struct Spread {
+  bool reached;
+  bool grew;
+};
 
 // --- bit row -------------------------------------------------------------------
 
@@ -96,24 +107,17 @@ inline void resizeWords(BitRow& row, std::size_t want) {
   row.count = want;
 }
 
-inline bool testBit(const BitRow& row, std::int64_t i) {
-  return wordOf(i) < row.count && ((row.words[wordOf(i)] >> bitOf(i)) & 1);
-}
-
-inline void setBit(BitRow& row, std::int64_t i) {
-  if (wordOf(i) >= row.count) resizeWords(row, wordOf(i) + 1);
-  row.words[wordOf(i)] |= Word{1} << bitOf(i);
-}
-
 // Appends the `count` low bits of `value` (count in 1..64, higher bits clear).
 // Clear bits only lengthen the row, so a row that is clear towards its top end
 // costs no memory there.
 inline void appendBits(BitRow& row, Word value, int count) {
+  assert(count >= 1 && count <= wordBits && (value & ~lowBits(count)) == 0);
   if (value != 0) {
     const std::size_t at = wordOf(row.n);
     const int used = bitOf(row.n);
     if (used == 0 && row.count == at) {  // the usual case while reading: push a whole word
-      if (row.count == row.capacity) reserveWords(row, std::max<std::size_t>(2 * row.capacity, 16));
+      if (row.count == row.capacity)
+        reserveWords(row, std::max<std::size_t>(2 * row.capacity, 16));  // 1024 positions first
       row.words[row.count++] = value;
     } else {
       if (row.count < wordOf(row.n + count - 1) + 1) resizeWords(row, wordOf(row.n + count - 1) + 1);
@@ -122,54 +126,10 @@ inline void appendBits(BitRow& row, Word value, int count) {
     }
   }
   row.n += count;
+  assert(row.count <= wordsFor(row.n));
 }
 
-inline void appendBit(BitRow& row, bool bit) { appendBits(row, Word{bit}, 1); }
-
-// --- failures ------------------------------------------------------------------
-
-inline std::system_error readError() { return {errno, std::generic_category(), "cannot read standard input"}; }
-inline std::system_error writeError() { return {errno, std::generic_category(), "cannot write standard output"}; }
-
-// Writes all of buf to standard output; throws on a write error.
-inline void writeOut(const char* buf, std::size_t len) {
-  while (len > 0) {
-    const ssize_t done = write(STDOUT_FILENO, buf, len);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      throw writeError();
-    }
-    buf += done;
-    len -= static_cast<std::size_t>(done);
-  }
-}
-
-// Writes a number in decimal, with nothing after it.
-inline void writeNumber(std::int64_t value) {
-  char buf[24];
-  const char* const end = std::to_chars(buf, buf + sizeof buf, value).ptr;
-  writeOut(buf, static_cast<std::size_t>(end - buf));
-}
-
-// Called from a catch block: writes "<program>: <reason>" to standard error and
-// gives the exit status for the failure being handled.
-inline int failure(const char* program) {
-  std::string_view reason = "unknown failure";
-  try {
-    throw;
-  } catch (const std::bad_alloc&) {
-    reason = "out of memory";
-  } catch (const std::exception& e) {
-    reason = e.what();
-  }
-  char line[512];
-  const int len =
-      std::snprintf(line, sizeof line, "%s: %.*s\n", program, static_cast<int>(reason.size()), reason.data());
-  if (len > 0) (void)!write(STDERR_FILENO, line, std::min(static_cast<std::size_t>(len), sizeof line - 1));
-  return 1;
-}
-
-// --- reading the token ---------------------------------------------------------
+// --- packing bytes ---------------------------------------------------------------
 
 // The whitespace that separates tokens: space, tab, line feed, vertical tab, form feed, carriage return.
 inline bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -274,61 +234,6 @@ inline std::size_t skipSpaces(const char* p, std::size_t len) {
   return i;
 }
 
-// The bytes that readRow asks read(2) for at a time: a pipe's whole default
-// capacity, and a block that stays in the cache until it is packed. From a
-// file, blocks of 64 KiB to 1 MiB read a row of 10^8 positions equally fast;
-// 32 KiB is some 4% slower.
-constexpr std::size_t readBlock = std::size_t{1} << 16;
-
-// Reads the token from standard input, `block` bytes at a time into one reused
-// buffer, and appends one bit per byte of it to zecovi: set for "1", clear for
-// every other byte. Works alike on files, pipes, terminals and sockets; the
-// size that fstat reports is only a hint for the row's memory, never the end
-// of the input. Leaves a seekable input's offset just after the token.
-inline void readRow(std::size_t block = readBlock) {
-  struct stat st;
-  if (fstat(STDIN_FILENO, &st) != 0) throw readError();
-  if (S_ISREG(st.st_mode)) {
-    const off_t at = lseek(STDIN_FILENO, 0, SEEK_CUR);
-    try {
-      if (at >= 0 && st.st_size > at) reserveWords(zecovi, wordsFor(st.st_size - at));
-    } catch (const std::bad_alloc&) {
-      // The rest of the file is only an upper bound on the token: the row grows as it must.
-    }
-  }
-  // The bytes of the token that the last block ended in the middle of a word
-  // (fewer than 64), then the next block.
-  const std::unique_ptr<char[]> buffer(new char[wordBits - 1 + block]);
-  std::size_t held = 0;
-  bool inToken = false;
-  for (;;) {
-    const ssize_t got = read(STDIN_FILENO, buffer.get() + held, block);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      throw readError();
-    }
-    const char* p = buffer.get();
-    std::size_t len = held + static_cast<std::size_t>(got);
-    if (!inToken) {
-      const std::size_t blanks = skipSpaces(p, len);
-      p += blanks;
-      len -= blanks;
-      if (len == 0 && got > 0) continue;  // nothing but whitespace so far
-      inToken = true;
-    }
-    const Packed packed = appendToken(zecovi, p, len, got == 0);
-    s = std::string_view(p, packed.taken);
-    if (packed.ended || got == 0) {
-      // Hand back what was read past the token, where the input can seek.
-      if (len > packed.taken) lseek(STDIN_FILENO, -static_cast<off_t>(len - packed.taken), SEEK_CUR);
-      break;
-    }
-    held = len - packed.taken;
-    std::memmove(buffer.get(), p + packed.taken, held);
-  }
-  s = {};
-}
-
 // --- run scan ------------------------------------------------------------------
 
 // The positions of x where `len` consecutive set bits begin (len in 1..64);
@@ -375,16 +280,19 @@ inline std::int64_t lastRunStart(const BitRow& row) {
   return static_cast<std::int64_t>(i * wordBits) + wordBits - std::countl_zero(clears);
 }
 
-// Finds the shortest closed run of zecovi (capped at MAXN) and the start of its
-// last run. A word at a time: runs inside a word are measured all at once with
-// shifts, a run that crosses into the next word is carried over. The caller
-// may pass atLeast, a length that no closed run of the row is shorter than
-// (after a round with shift k every closed run is at least 2k long); the scan
-// stops as soon as it finds a run that short.
-inline RunScan scanRuns(std::int64_t atLeast = 1) {
-  const Word* const words = zecovi.words.get();
-  const std::size_t count = zecovi.count;
-  const bool reachesEnd = count == wordsFor(zecovi.n);  // else positions from 64 * count on are clear
+// After a round with shift k every closed run is at least 2k long: the least
+// length that the next round's scan can find.
+inline std::int64_t leastAfter(std::int64_t k) { return std::min<std::int64_t>(2 * k, MAXN); }
+
+// Finds the shortest closed run of the row (capped at MAXN) and the start of
+// its last run. A word at a time: runs inside a word are measured all at once
+// with shifts, a run that crosses into the next word is carried over. atLeast
+// is a length that no closed run of the row is shorter than (see leastAfter);
+// the scan stops as soon as it finds a run that short.
+inline RunScan scanRow(const BitRow& row, std::int64_t atLeast = 1) {
+  const Word* const words = row.words.get();
+  const std::size_t count = row.count;
+  const bool reachesEnd = count == wordsFor(row.n);  // else positions from 64 * count on are clear
   std::int64_t k = MAXN;
   std::int64_t carried = -1;  // start of a run that reaches the top of the previous word
   std::size_t i = 0;
@@ -394,7 +302,7 @@ inline RunScan scanRuns(std::int64_t atLeast = 1) {
     while (i + 1 < count && words[i] == uniform) ++i;
     Word x = words[i];
     // Past the end counts as set, so a run that reaches the last position stays open.
-    if (i + 1 == count && reachesEnd) x |= ~lowBits(bitOf(zecovi.n - 1) + 1);
+    if (i + 1 == count && reachesEnd) x |= ~lowBits(bitOf(row.n - 1) + 1);
     const auto base = static_cast<std::int64_t>(i * wordBits);
     if (carried >= 0) {
       if (x == allOnes) continue;
@@ -411,26 +319,35 @@ inline RunScan scanRuns(std::int64_t atLeast = 1) {
     if (starts != 0) k = shortestRun(x, starts, k);
   }
   if (i == count && carried >= 0 && !reachesEnd) k = std::min(k, static_cast<std::int64_t>(count * wordBits) - carried);
-  return {k, lastRunStart(zecovi)};
+  assert(k >= atLeast);
+  return {k, lastRunStart(row)};
 }
 
 // --- spreading pass ------------------------------------------------------------
 
 // Spreads the row in place: every set position i with i + k < n also sets
-// i + k. Sets hasChange if any such position i is set, and returns whether the
-// row gained a position it did not have. One pass over the words from the top
-// down: word i takes the words k positions below it, shifted into place, and
-// those are still as the round found them, since they lie below it. Spreading
-// in place needs no second row; building one costs more in page faults alone
-// than all the passes of a long row.
-inline bool spreadPass(std::int64_t k) {
-  const auto count = static_cast<std::ptrdiff_t>(zecovi.count);
-  if (k >= zecovi.n || count == 0) return false;  // no step, or no set bit to spread
+// i + k. One pass over the words from the top down: word i takes the words k
+// positions below it, shifted into place, and those are still as the pass
+// found them, since they lie below it. Spreading in place needs no second row;
+// building one costs more in page faults alone than all the passes of a long
+// row.
+//
+// With k = 64q + r, word i takes the top r bits of word i - q - 1 into its
+// bottom and the rest of word i - q above them. For example k = 70 (q = 1,
+// r = 6) on a row of n = 200 positions, words 0 to 3: word 3 takes bits 58..63
+// of word 1 (positions 122..127) into its bits 0..5 (positions 192..197) and
+// word 2 shifted up by 6 above them, and is then cut at n, so only its bits
+// 0..7 stay; word 2 takes word 0 and word 1 the same way; word 1 (i = q) takes
+// only word 0 shifted up by 6, sources 0..57 landing on 70..127; word 0 (i < q)
+// takes nothing.
+inline Spread spreadRow(BitRow& row, std::int64_t k) {
+  const auto count = static_cast<std::ptrdiff_t>(row.count);
+  if (k >= row.n || count == 0) return {false, false};  // no step, or no set bit to spread
   const auto q = static_cast<std::ptrdiff_t>(wordOf(k));
   const int r = bitOf(k);
-  const auto last = static_cast<std::ptrdiff_t>(wordsFor(zecovi.n)) - 1;             // the row's last word
-  resizeWords(zecovi, static_cast<std::size_t>(std::min(last + 1, count + q + 1)));  // the words a spread bit can reach
-  Word* const words = zecovi.words.get();
+  const auto last = static_cast<std::ptrdiff_t>(wordsFor(row.n)) - 1;             // the row's last word
+  resizeWords(row, static_cast<std::size_t>(std::min(last + 1, count + q + 1)));  // the words a spread bit can reach
+  Word* const words = row.words.get();
   Word reached = 0;  // every source bit that lands inside the row
   Word gained = 0;   // every landing bit that was clear
   const auto put = [&](std::ptrdiff_t i, Word up) {
@@ -443,13 +360,153 @@ inline bool spreadPass(std::int64_t k) {
   const auto landing = [&](std::ptrdiff_t i) {
     return (words[i - q] << r) | ((words[i - q - 1] >> 1) >> (wordBits - 1 - r));
   };
-  auto i = static_cast<std::ptrdiff_t>(zecovi.count) - 1;
+  auto i = static_cast<std::ptrdiff_t>(row.count) - 1;
   if (i == last) {  // cut at n
-    put(i, (i > q ? landing(i) : words[0] << r) & lowBits(bitOf(zecovi.n - 1) + 1));
+    put(i, (i > q ? landing(i) : words[0] << r) & lowBits(bitOf(row.n - 1) + 1));
     --i;
   }
   for (; i > q; --i) put(i, landing(i));
   if (i == q) put(q, words[0] << r);
-  if (reached != 0) hasChange = true;
-  return gained != 0;
+  return {reached != 0, gained != 0};
+}
+
+// =============================================================================
+// The shell: program-wide state, and the steps that apply the kernels to it
+// =============================================================================
+
+// The part of the input token in the block being packed. The token is never
+// held whole: every step after readRow reads only the row.
+inline std::string_view s;
+inline BitRow zecovi;          // the row; each round's pass spreads it in place
+inline bool hasChange = true;  // the current round's pass found a set source position
+inline std::int64_t sol = 0;   // rounds counted so far
+
+// A system call that failed: what the program was doing, and errno.
+struct Failure {
+  const char* what;
+  int error;
+};
+
+[[noreturn]] inline void failReading() { throw Failure{"cannot read standard input", errno}; }
+
+// Writes all of buf to standard output, however many calls it takes.
+inline void writeOut(const char* buf, std::size_t len) {
+  while (len > 0) {
+    const ssize_t done = write(STDOUT_FILENO, buf, len);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      throw Failure{"cannot write standard output", errno};
+    }
+    buf += done;
+    len -= static_cast<std::size_t>(done);
+  }
+}
+
+// The most characters a 64-bit number takes in decimal, its sign included.
+constexpr std::size_t decimalWidth = std::numeric_limits<std::int64_t>::digits10 + 2;
+
+// Writes a number in decimal, with nothing after it.
+inline void writeNumber(std::int64_t value) {
+  char buf[decimalWidth];
+  const char* const end = std::to_chars(buf, buf + sizeof buf, value).ptr;
+  writeOut(buf, static_cast<std::size_t>(end - buf));
+}
+
+// The bytes that readRow asks read(2) for at a time: a pipe's whole default
+// capacity, and a block that stays in the cache until it is packed. From a
+// file, blocks of 64 KiB to 1 MiB read a row of 10^8 positions equally fast;
+// 32 KiB is some 4% slower.
+constexpr std::size_t readBlock = std::size_t{1} << 16;
+
+// Reads the token from standard input, `block` bytes at a time into one reused
+// buffer, and appends one bit per byte of it to zecovi: set for "1", clear for
+// every other byte. Works alike on files, pipes, terminals and sockets; the
+// size that fstat reports is only a hint for the row's memory, never the end
+// of the input. Leaves a seekable input's offset just after the token.
+inline void readRow(std::size_t block = readBlock) {
+  struct stat st;
+  if (fstat(STDIN_FILENO, &st) != 0) failReading();
+  if (S_ISREG(st.st_mode)) {
+    const off_t at = lseek(STDIN_FILENO, 0, SEEK_CUR);
+    try {
+      if (at >= 0 && st.st_size > at) reserveWords(zecovi, wordsFor(st.st_size - at));
+    } catch (const std::bad_alloc&) {
+      // The rest of the file is only an upper bound on the token: the row grows as it must.
+    }
+  }
+  // The bytes of the token that the last block ended in the middle of a word
+  // (fewer than 64), then the next block.
+  const std::unique_ptr<char[]> buffer(new char[wordBits - 1 + block]);
+  std::size_t held = 0;
+  bool inToken = false;
+  for (;;) {
+    const ssize_t got = read(STDIN_FILENO, buffer.get() + held, block);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      failReading();
+    }
+    const char* p = buffer.get();
+    std::size_t len = held + static_cast<std::size_t>(got);
+    if (!inToken) {
+      const std::size_t blanks = skipSpaces(p, len);
+      p += blanks;
+      len -= blanks;
+      if (len == 0 && got > 0) continue;  // nothing but whitespace so far
+      inToken = true;
+    }
+    const Packed packed = appendToken(zecovi, p, len, got == 0);
+    s = std::string_view(p, packed.taken);
+    if (packed.ended || got == 0) {
+      // Hand back what was read past the token, where the input can seek.
+      if (len > packed.taken) lseek(STDIN_FILENO, -static_cast<off_t>(len - packed.taken), SEEK_CUR);
+      break;
+    }
+    held = len - packed.taken;
+    std::memmove(buffer.get(), p + packed.taken, held);
+  }
+  s = {};
+}
+
+// The shortest closed run of zecovi and the start of its last run.
+inline RunScan scanRuns(std::int64_t atLeast = 1) { return scanRow(zecovi, atLeast); }
+
+// Spreads zecovi by k; sets hasChange if some set position had its target
+// inside the row, and returns whether the row gained a position.
+inline bool spreadPass(std::int64_t k) {
+  const Spread done = spreadRow(zecovi, k);
+  if (done.reached) hasChange = true;
+  return done.grew;
+}
+
+// Called from a catch block: writes "<program>: <what>: <reason>" to standard
+// error and gives the exit status for the failure being handled.
+inline int reportFailure(const char* program) {
+  const char* what = "out of memory";
+  const char* reason = nullptr;
+  try {
+    throw;
+  } catch (const Failure& failure) {
+    what = failure.what;
+    reason = std::strerror(failure.error);
+  } catch (const std::bad_alloc&) {
+  } catch (...) {
+    what = "unknown failure";
+  }
+  char line[256];
+  const int len = reason != nullptr ? std::snprintf(line, sizeof line, "%s: %s: %s\n", program, what, reason)
+                                    : std::snprintf(line, sizeof line, "%s: %s\n", program, what);
+  if (len > 0) (void)!write(STDERR_FILENO, line, std::min(static_cast<std::size_t>(len), sizeof line - 1));
+  return 1;
+}
+
+// The whole of either program: reads the row, runs the program's round loop,
+// and reports a failure under the program's name; returns the exit status.
+inline int runProgram(const char* program, void (&runRounds)()) {
+  try {
+    readRow();
+    runRounds();
+  } catch (...) {
+    return reportFailure(program);
+  }
+  return 0;
 }

@@ -16,17 +16,13 @@ static void runRounds() {
     }
     spreadPass(scan.k);
     ++sol;
-    atLeast = std::min<std::int64_t>(2 * scan.k, MAXN);
+    atLeast = leastAfter(scan.k);
   } while (hasChange);
+  // Never reached: a round whose k is below MAXN always sets the position that
+  // closes its shortest run, so hasChange stays true until a scan finds no
+  // closed run shorter than MAXN. It stays as the loop's own end, the one that
+  // the tracing program reaches.
   writeNumber(sol);
 }
 
-int main() {
-  try {
-    readRow();
-    runRounds();
-  } catch (...) {
-    return failure("spindra");
-  }
-  return 0;
-}
+int main() { return runProgram("spindra", runRounds); }

@@ -13,14 +13,15 @@
 static void traceSteps(std::int64_t k) {
   const std::int64_t n = zecovi.n;
   if (k >= n) return;
-  char line[24 + 64];
-  char* const afterI = line + 24;  // i is written right before the rest of the line
+  constexpr std::size_t restRoom = 3 * (1 + decimalWidth) + 2;  // " k n n", the newline, snprintf's NUL
+  char line[decimalWidth + restRoom];
+  char* const afterI = line + decimalWidth;  // i is written right before the rest of the line
   // The last two numbers are the lengths of the row before and after the step: n both.
   const auto restLength =
-      static_cast<std::size_t>(std::snprintf(afterI, 64, " %" PRId64 " %" PRIu64 " %" PRIu64 "\n", k,
+      static_cast<std::size_t>(std::snprintf(afterI, restRoom, " %" PRId64 " %" PRIu64 " %" PRIu64 "\n", k,
                                              static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(n)));
   for (std::int64_t i = 0; i + k < n; ++i) {
-    char digits[24];
+    char digits[decimalWidth];
     const auto width = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, i).ptr - digits);
     char* const from = afterI - width;
     std::memcpy(from, digits, width);
@@ -43,21 +44,15 @@ static void runRounds() {
     traceSteps(scan.k);
     const bool grew = spreadPass(scan.k);
     ++sol;
-    atLeast = std::min<std::int64_t>(2 * scan.k, MAXN);
-    // On a row longer than MAXN, k = MAXN is a real shift that can keep finding
-    // set sources whose targets are set already; such a round changes nothing,
-    // so every later one would repeat it forever.
-    if (!hasChange || !grew) break;
+    atLeast = leastAfter(scan.k);
+    // The loop ends after a round that leaves the row as it was. That takes in
+    // every round whose pass found no set source (hasChange false, the
+    // loop's own end), and also a round on a row longer than MAXN whose shift
+    // k = MAXN finds set sources with their targets set already: every later
+    // round would repeat it forever.
+    if (!grew) break;
   }
   writeNumber(sol);
 }
 
-int main() {
-  try {
-    readRow();
-    runRounds();
-  } catch (...) {
-    return failure("spindra2");
-  }
-  return 0;
-}
+int main() { return runProgram("spindra2", runRounds); }

@@ -1,9 +1,8 @@
 // libFuzzer target: any bytes as standard input of both programs' own code
 // (readRow from a file or a pipe, then the round loop), standard output
 // compared byte for byte with the literal model's. A mismatch aborts.
-//
-// spindra.cpp and spindra2.cpp are compiled in with their main renamed.
 
+#include <cinttypes>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,8 +11,14 @@
 #include "tests/harness.hpp"
 #include "tests/model.hpp"
 
-int spindraMain();
-int spindra2Main();
+// Each program whole, in a namespace of its own: its runRounds, and its main
+// as an ordinary function (libFuzzer brings the process's main).
+namespace plain {
+#include "spindra.cpp"
+}
+namespace tracing {
+#include "spindra2.cpp"
+}
 
 namespace {
 
@@ -69,8 +74,8 @@ void expectSame(const std::string& got, const std::string& want, const char* pro
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   const Feed feed = size % 2 ? Feed::pipe : Feed::file;
-  expectSame(runMain(spindraMain, input, feed), modelRun(input, false).output, "spindra", input);
-  const ModelRun tracing = modelRun(input, true, traceCap);
-  if (!tracing.traceCut) expectSame(runMain(spindra2Main, input, feed), tracing.output, "spindra2", input);
+  expectSame(runMain(plain::main, input, feed), modelRun(input, false).output, "spindra", input);
+  const ModelRun traced = modelRun(input, true, traceCap);
+  if (!traced.traceCut) expectSame(runMain(tracing::main, input, feed), traced.output, "spindra2", input);
   return 0;
 }

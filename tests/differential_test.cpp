@@ -55,31 +55,29 @@ constexpr int rowCount = 3000;
 #endif
 constexpr int programRowCount = SPINDRA_PROGRAM_ROWS;
 
-// Every round of the model against scanRuns and spreadPass on the same row.
+// Every round of the model against the scan and the pass on the same row.
 TEST(Differential, RoundsMatchTheModel) {
   std::mt19937_64 random(20261208);
   for (int index = 0; index < rowCount; ++index) {
     const std::string input = randomInput(random, index);
     const ModelRun model = modelRun(input, true, 0);
     SCOPED_TRACE(testing::Message() << "case " << index << ", token " << modelToken(input).substr(0, 50));
-    resetState();
-    zecovi = rowOf(modelToken(input));
+    BitRow row = rowOf(modelToken(input));
     std::int64_t atLeast = 1;
     for (const ModelRound& round : model.rounds) {
-      hasChange = false;
-      const RunScan scan = scanRuns();
+      const RunScan scan = scanRow(row);
       ASSERT_EQ(scan.k, round.k);
       ASSERT_EQ(scan.pos, round.pos);
       // As the round loops call it, knowing that k at least doubles.
-      const RunScan bounded = scanRuns(atLeast);
+      const RunScan bounded = scanRow(row, atLeast);
       ASSERT_EQ(bounded.k, round.k);
       ASSERT_EQ(bounded.pos, round.pos);
-      atLeast = std::min<std::int64_t>(2 * scan.k, MAXN);
+      atLeast = leastAfter(scan.k);
       if (round.stopped) break;
-      const bool grew = spreadPass(scan.k);
-      ASSERT_EQ(hasChange, round.hasChange);
-      ASSERT_EQ(grew, round.grew);
-      ASSERT_EQ(rowText(zecovi), round.row);
+      const Spread done = spreadRow(row, scan.k);
+      ASSERT_EQ(done.reached, round.hasChange);
+      ASSERT_EQ(done.grew, round.grew);
+      ASSERT_EQ(rowText(row), round.row);
     }
   }
 }

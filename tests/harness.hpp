@@ -157,6 +157,15 @@ inline void readRowOn(const std::string& input, Feed feed, std::size_t block = r
   writer.join();
 }
 
+inline bool testBit(const BitRow& row, std::int64_t i) {
+  return wordOf(i) < row.count && ((row.words[wordOf(i)] >> bitOf(i)) & 1);
+}
+
+inline void setBit(BitRow& row, std::int64_t i) {
+  if (wordOf(i) >= row.count) resizeWords(row, wordOf(i) + 1);
+  row.words[wordOf(i)] |= Word{1} << bitOf(i);
+}
+
 // The row as "0" and "1".
 inline std::string rowText(const BitRow& row) {
   std::string text;
@@ -167,6 +176,6 @@ inline std::string rowText(const BitRow& row) {
 // A row built from "0" and "1".
 inline BitRow rowOf(const std::string& text) {
   BitRow row;
-  for (const char c : text) appendBit(row, c == '1');
+  for (const char c : text) appendBits(row, c == '1' ? 1 : 0, 1);
   return row;
 }

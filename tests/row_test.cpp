@@ -108,9 +108,9 @@ TEST(ReadRow, ReportsAReadError) {
   try {
     readRowOn(dir);
     ADD_FAILURE() << "a directory read as a token";
-  } catch (const std::system_error& e) {
-    EXPECT_EQ(e.code(), std::errc::is_a_directory);
-    EXPECT_EQ(std::string(e.what()), "cannot read standard input: Is a directory");
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.error, EISDIR);
+    EXPECT_EQ(std::string(failure.what), "cannot read standard input");
   }
   close(dir);
 }
@@ -173,9 +173,7 @@ TEST(ScanRuns, FindsTheShortestClosedRunAndTheLastRunStart) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.row.size() > 60 ? c.row.substr(0, 60) + "..." : c.row);
-    resetState();
-    zecovi = rowOf(c.row);
-    const RunScan scan = scanRuns();
+    const RunScan scan = scanRow(rowOf(c.row));
     EXPECT_EQ(scan.k, c.k);
     EXPECT_EQ(scan.pos, c.pos);
   }
@@ -188,7 +186,7 @@ TEST(SpreadPass, CopiesEverySetBitKPositionsUp) {
     std::string row;
     std::int64_t k;
     std::string after;
-    bool hasChange, grew;
+    bool reached, grew;
   };
   const std::vector<Case> cases = {
       {"1010", 1, "1111", true, true},
@@ -210,21 +208,20 @@ TEST(SpreadPass, CopiesEverySetBitKPositionsUp) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.row.size() > 60 ? c.row.substr(0, 60) + "..." : c.row);
-    resetState();
-    hasChange = false;
-    zecovi = rowOf(c.row);
-    const bool grew = spreadPass(c.k);
-    EXPECT_EQ(rowText(zecovi), c.after);
-    EXPECT_EQ(zecovi.n, static_cast<std::int64_t>(c.row.size()));
-    EXPECT_EQ(hasChange, c.hasChange);
-    EXPECT_EQ(grew, c.grew);
+    BitRow row = rowOf(c.row);
+    const Spread done = spreadRow(row, c.k);
+    EXPECT_EQ(rowText(row), c.after);
+    EXPECT_EQ(row.n, static_cast<std::int64_t>(c.row.size()));
+    EXPECT_EQ(done.reached, c.reached);
+    EXPECT_EQ(done.grew, c.grew);
     // Nothing is ever set past the end of the row.
-    if (zecovi.n % 64 != 0 && zecovi.count == (c.after.size() + 63) / 64) {
-      EXPECT_EQ(zecovi.words[zecovi.count - 1] >> (zecovi.n % 64), 0U);
+    if (row.n % 64 != 0 && row.count == (c.after.size() + 63) / 64) {
+      EXPECT_EQ(row.words[row.count - 1] >> (row.n % 64), 0U);
     }
   }
 }
 
+// The shell's step: it sets hasChange, and never clears it.
 TEST(SpreadPass, LeavesHasChangeSetBySomethingElse) {
   resetState();
   zecovi = rowOf("0001");
@@ -235,27 +232,27 @@ TEST(SpreadPass, LeavesHasChangeSetBySomethingElse) {
 
 // Positions past 2^31 - 1 (32-bit positions would wrap there).
 TEST(LongRows, PositionsPastTwoToThe31) {
-  resetState();
   const std::int64_t n = (std::int64_t{1} << 31) + 200;
   const std::int64_t at = (std::int64_t{1} << 31) + 100;
-  resizeWords(zecovi, static_cast<std::size_t>((n + 63) / 64));
-  zecovi.n = n;
-  setBit(zecovi, at);
-  setBit(zecovi, at + 1);
-  setBit(zecovi, at + 50);
-  setBit(zecovi, at + 51);
-  RunScan scan = scanRuns();
+  BitRow row;
+  resizeWords(row, wordsFor(n));
+  row.n = n;
+  setBit(row, at);
+  setBit(row, at + 1);
+  setBit(row, at + 50);
+  setBit(row, at + 51);
+  RunScan scan = scanRow(row);
   EXPECT_EQ(scan.k, 2);
   EXPECT_EQ(scan.pos, at + 50);
-  hasChange = false;
-  EXPECT_TRUE(spreadPass(scan.k));
-  EXPECT_TRUE(hasChange);
-  EXPECT_TRUE(testBit(zecovi, at + 2));
-  EXPECT_TRUE(testBit(zecovi, at + 3));
-  EXPECT_TRUE(testBit(zecovi, at + 53));
-  EXPECT_FALSE(testBit(zecovi, at + 4));
-  EXPECT_FALSE(testBit(zecovi, at + 54));
-  scan = scanRuns();
+  const Spread done = spreadRow(row, scan.k);
+  EXPECT_TRUE(done.reached);
+  EXPECT_TRUE(done.grew);
+  EXPECT_TRUE(testBit(row, at + 2));
+  EXPECT_TRUE(testBit(row, at + 3));
+  EXPECT_TRUE(testBit(row, at + 53));
+  EXPECT_FALSE(testBit(row, at + 4));
+  EXPECT_FALSE(testBit(row, at + 54));
+  scan = scanRow(row);
   EXPECT_EQ(scan.k, 4);
   EXPECT_EQ(scan.pos, at + 50);
 }
