@@ -32,6 +32,11 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// SPINDRA_PORTABLE builds the plain C++ classifier where SSE2 is there too, so
+// that the tests run it on any machine.
+#if defined(__SSE2__) && !defined(SPINDRA_PORTABLE)
+#define SPINDRA_SSE2 1
+#endif
 
 constexpr std::int32_t MAXN = 10000;  // start value of k: no closed run shorter than this
 
@@ -87,6 +92,13 @@ inline Word lowBits(int count) { return count == wordBits ? allOnes : (Word{1} <
 // The number of words that hold n positions.
 inline std::size_t wordsFor(std::int64_t n) { return (static_cast<std::size_t>(n) + wordBits - 1) / wordBits; }
 
+// The row's invariant: no word held past the words that n positions take, and
+// no bit set at n or above.
+inline bool clearPastEnd(const BitRow& row) {
+  if (row.count != wordsFor(row.n)) return row.count < wordsFor(row.n);
+  return bitOf(row.n) == 0 || row.words[row.count - 1] >> bitOf(row.n) == 0;
+}
+
 // Makes room for at least `want` words without changing the row.
 inline void reserveWords(BitRow& row, std::size_t want) {
   if (want <= row.capacity) return;
@@ -126,7 +138,7 @@ inline void appendBits(BitRow& row, Word value, int count) {
     }
   }
   row.n += count;
-  assert(row.count <= wordsFor(row.n));
+  assert(clearPastEnd(row));
 }
 
 // --- packing bytes ---------------------------------------------------------------
@@ -167,7 +179,7 @@ inline void classify64Portable(const char* p, Word& ones, Word& spaces) {
 
 // The same as classify64Portable, sixteen bytes at a time where SSE2 is there.
 inline void classify64(const char* p, Word& ones, Word& spaces) {
-#if defined(__SSE2__)
+#if defined(SPINDRA_SSE2)
   __m128i b[4];
   __m128i blankOrBelow = _mm_setzero_si128();
   ones = 0;
@@ -290,6 +302,7 @@ inline std::int64_t leastAfter(std::int64_t k) { return std::min<std::int64_t>(2
 // is a length that no closed run of the row is shorter than (see leastAfter);
 // the scan stops as soon as it finds a run that short.
 inline RunScan scanRow(const BitRow& row, std::int64_t atLeast = 1) {
+  assert(clearPastEnd(row) && atLeast >= 1);
   const Word* const words = row.words.get();
   const std::size_t count = row.count;
   const bool reachesEnd = count == wordsFor(row.n);  // else positions from 64 * count on are clear
@@ -367,6 +380,7 @@ inline Spread spreadRow(BitRow& row, std::int64_t k) {
   }
   for (; i > q; --i) put(i, landing(i));
   if (i == q) put(q, words[0] << r);
+  assert(clearPastEnd(row));
   return {reached != 0, gained != 0};
 }
 

@@ -1,4 +1,5 @@
-// Running the built programs and feeding the shared reader, for the tests.
+// Feeding input as a file or through a pipe, running the built programs, and
+// running the shared reader in-process, for the tests and the fuzz target.
 #pragma once
 
 #include <fcntl.h>
@@ -6,12 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "model.hpp"
 #include "row.hpp"
 
 struct Result {
@@ -27,6 +31,7 @@ enum class Feed { file, pipe };
 // thread still feeds: the writer must see EPIPE, not die of SIGPIPE.
 inline const bool sigpipeIgnored = std::signal(SIGPIPE, SIG_IGN) != SIG_ERR;
 
+// Everything from fd's offset 0 on.
 inline std::string readAll(int fd) {
   std::string text;
   char buf[1 << 16];
@@ -35,34 +40,56 @@ inline std::string readAll(int fd) {
   return text;
 }
 
+// Writes all of text to fd; false if the reader has gone.
+inline bool writeAll(int fd, const std::string& text) {
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t put = write(fd, text.data() + done, text.size() - done);
+    if (put <= 0) return false;
+    done += static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
 // A deleted temporary file holding `text`, open for reading and writing at offset 0.
 inline int tempFile(const std::string& text = {}) {
   char name[] = "/tmp/spindra-test-XXXXXX";
   const int fd = mkostemp(name, O_CLOEXEC);
-  if (fd < 0) std::abort();
+  if (fd < 0 || !writeAll(fd, text)) std::abort();
   unlink(name);
-  for (std::size_t done = 0; done < text.size();) {
-    const ssize_t put = write(fd, text.data() + done, text.size() - done);
-    if (put <= 0) std::abort();
-    done += static_cast<std::size_t>(put);
-  }
   lseek(fd, 0, SEEK_SET);
   return fd;
 }
 
-// A pipe whose read end is returned; a thread writes `text` into it and closes it.
-inline int feedPipe(const std::string& text, std::thread& writer) {
+// The read end of a pipe that gets `pieces` one write each, `pause` apart,
+// then end of input. A thread writes them, unless they fit the pipe at once.
+inline int feedPipe(const std::vector<std::string>& pieces, std::thread& writer, std::chrono::milliseconds pause = {}) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) std::abort();
-  writer = std::thread([text, fd = ends[1]] {
-    for (std::size_t done = 0; done < text.size();) {
-      const ssize_t put = write(fd, text.data() + done, text.size() - done);
-      if (put <= 0) break;
-      done += static_cast<std::size_t>(put);
+  std::size_t total = 0;
+  for (const std::string& piece : pieces) total += piece.size();
+  if (pause.count() == 0 && total <= static_cast<std::size_t>(fcntl(ends[1], F_GETPIPE_SZ))) {
+    for (const std::string& piece : pieces) writeAll(ends[1], piece);
+    close(ends[1]);
+    return ends[0];
+  }
+  writer = std::thread([pieces, pause, fd = ends[1]] {
+    for (const std::string& piece : pieces) {
+      if (!writeAll(fd, piece)) break;
+      std::this_thread::sleep_for(pause);
     }
     close(fd);
   });
   return ends[0];
+}
+
+// `text` open for reading as a regular file or through a pipe; done with closeInput.
+inline int openInput(const std::string& text, Feed feed, std::thread& writer) {
+  return feed == Feed::file ? tempFile(text) : feedPipe({text}, writer);
+}
+
+inline void closeInput(int fd, std::thread& writer) {
+  close(fd);
+  if (writer.joinable()) writer.join();
 }
 
 // Runs `program` with standard input on inFd (-1: closed) and standard output
@@ -104,18 +131,29 @@ inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addres
 
 // Runs `program` on `input`, given as a regular file or through a pipe.
 inline Result run(const char* program, const std::string& input, Feed feed = Feed::file) {
-  if (feed == Feed::file) {
-    const int in = tempFile(input);
-    Result result = runOn(program, in);
-    close(in);
-    return result;
-  }
   std::thread writer;
-  const int in = feedPipe(input, writer);
+  const int in = openInput(input, feed, writer);
   Result result = runOn(program, in);
-  close(in);
-  writer.join();
+  closeInput(in, writer);
   return result;
+}
+
+// What is wrong with a run of `program` on `input` that should write exactly
+// `out`, nothing on standard error, and exit 0; "" when nothing is.
+inline std::string mismatch(const char* program, const std::string& input, Feed feed, const std::string& out) {
+  const Result got = run(program, input, feed);
+  std::string wrong;
+  if (got.out != out) {
+    std::size_t at = 0;
+    while (at < out.size() && at < got.out.size() && out[at] == got.out[at]) ++at;
+    wrong += "wrote " + std::to_string(got.out.size()) + " bytes, not " + std::to_string(out.size()) +
+             ", first differing at byte " + std::to_string(at) + ": \"" + got.out.substr(at, 40) + "\"; ";
+  }
+  if (!got.err.empty()) wrong += "wrote on standard error: " + got.err + "; ";
+  if (got.status != 0) wrong += "exit status " + std::to_string(got.status) + "; ";
+  if (got.signal != 0) wrong += "ended by signal " + std::to_string(got.signal) + "; ";
+  const char* const name = std::strrchr(program, '/') != nullptr ? std::strrchr(program, '/') + 1 : program;
+  return wrong.empty() ? wrong : std::string(name) + (feed == Feed::file ? " from a file: " : " from a pipe: ") + wrong;
 }
 
 // Puts every piece of program-wide state back to its value before main.
@@ -144,17 +182,10 @@ inline void readRowOn(int inFd, std::size_t block = readBlock) {
 
 // Runs readRow on `input`, given as a regular file or through a pipe.
 inline void readRowOn(const std::string& input, Feed feed, std::size_t block = readBlock) {
-  if (feed == Feed::file) {
-    const int in = tempFile(input);
-    readRowOn(in, block);
-    close(in);
-    return;
-  }
   std::thread writer;
-  const int in = feedPipe(input, writer);
+  const int in = openInput(input, feed, writer);
   readRowOn(in, block);
-  close(in);
-  writer.join();
+  closeInput(in, writer);
 }
 
 inline bool testBit(const BitRow& row, std::int64_t i) {
@@ -168,14 +199,60 @@ inline void setBit(BitRow& row, std::int64_t i) {
 
 // The row as "0" and "1".
 inline std::string rowText(const BitRow& row) {
-  std::string text;
-  for (std::int64_t i = 0; i < row.n; ++i) text += testBit(row, i) ? '1' : '0';
+  std::string text(static_cast<std::size_t>(row.n), '0');
+  for (std::size_t w = 0; w < row.count; ++w) {
+    for (Word bits = row.words[w]; bits != 0; bits &= bits - 1) {
+      const std::size_t i = w * wordBits + static_cast<std::size_t>(std::countr_zero(bits));
+      if (i < text.size()) text[i] = '1';
+    }
+  }
   return text;
 }
 
-// A row built from "0" and "1".
+// A row built from "0" and "1", a position at a time.
 inline BitRow rowOf(const std::string& text) {
   BitRow row;
   for (const char c : text) appendBits(row, c == '1' ? 1 : 0, 1);
   return row;
+}
+
+// The row that a token makes, as "0" and "1": "1" for "1", "0" for every other byte.
+inline std::string bitsOf(const std::string& token) {
+  std::string bits;
+  for (const char c : token) bits += c == '1' ? '1' : '0';
+  return bits;
+}
+
+// Whether both classifiers mark exactly the "1" bytes and the whitespace bytes of p[0, 64).
+inline bool classifiersAgree(const char* p) {
+  Word ones, spaces, ones2, spaces2;
+  classify64(p, ones, spaces);
+  classify64Portable(p, ones2, spaces2);
+  Word exactOnes = 0, exactSpaces = 0;
+  for (int j = 0; j < wordBits; ++j) {
+    exactOnes |= Word{p[j] == '1'} << j;
+    exactSpaces |= Word{std::string_view(" \t\n\v\f\r").find(p[j]) != std::string_view::npos} << j;
+  }
+  return ones == exactOnes && ones2 == exactOnes && spaces == exactSpaces && spaces2 == exactSpaces;
+}
+
+// Where the scan and the pass, round after round on `row`, first differ from
+// the model's rounds; "" where they agree. Each scan is made both without and
+// with the least length that the round loops give it.
+inline std::string roundsMismatch(BitRow row, const std::vector<ModelRound>& rounds) {
+  std::int64_t atLeast = 1;
+  for (std::size_t r = 0; r < rounds.size(); ++r) {
+    const ModelRound& round = rounds[r];
+    const RunScan scan = scanRow(row), bounded = scanRow(row, atLeast);
+    const std::string in = "in round " + std::to_string(r + 1) + ", ";
+    if (scan.k != round.k || scan.pos != round.pos) return in + "the scan gives k " + std::to_string(scan.k);
+    if (bounded.k != round.k || bounded.pos != round.pos)
+      return in + "the bounded scan gives k " + std::to_string(bounded.k);
+    atLeast = leastAfter(scan.k);
+    if (round.stopped) break;
+    const Spread done = spreadRow(row, scan.k);
+    if (done.reached != round.hasChange || done.grew != round.grew) return in + "the pass reached or grew wrongly";
+    if (rowText(row) != round.row) return in + "the row after the pass differs";
+  }
+  return "";
 }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "harness.hpp"
-#include "model.hpp"
 
 namespace {
 
@@ -44,20 +43,10 @@ std::vector<std::string> hostileInputs() {
 
 TEST(Hostile, InputsGiveTheModelsOutput) {
   for (const std::string& input : hostileInputs()) {
-    const std::string plain = modelRun(input, false).output;
-    const std::string tracing = modelRun(input, true).output;
+    SCOPED_TRACE(testing::Message() << input.size() << " bytes: " << input.substr(0, 20));
     for (const Feed feed : {Feed::file, Feed::pipe}) {
-      SCOPED_TRACE(testing::Message() << "feed " << static_cast<int>(feed) << ", " << input.size()
-                                      << " bytes: " << input.substr(0, 20));
-      const Result p = run(SPINDRA, input, feed);
-      EXPECT_EQ(p.out, plain);
-      EXPECT_EQ(p.err, "");
-      EXPECT_EQ(p.status, 0);
-      const Result t = run(SPINDRA2, input, feed);
-      EXPECT_EQ(t.out.size(), tracing.size());
-      EXPECT_TRUE(t.out == tracing) << "the trace differs";
-      EXPECT_EQ(t.err, "");
-      EXPECT_EQ(t.status, 0);
+      EXPECT_EQ(mismatch(SPINDRA, input, feed, modelRun(input, false).output), "");
+      EXPECT_EQ(mismatch(SPINDRA2, input, feed, modelRun(input, true).output), "");
     }
   }
 }

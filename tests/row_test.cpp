@@ -1,13 +1,21 @@
 // Unit tests of the shared steps: reading the row, the run scan, the pass.
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
+#include <atomic>
+#include <csignal>
 #include <random>
 
 #include "harness.hpp"
-#include "model.hpp"
 
 namespace {
+
+std::string repeat(const std::string& piece, std::size_t times) {
+  std::string text;
+  for (std::size_t i = 0; i < times; ++i) text += piece;
+  return text;
+}
 
 // --- readRow ---------------------------------------------------------------------
 
@@ -15,12 +23,6 @@ struct ReadCase {
   std::string input;
   std::string token;  // what s must hold; the row is the same with "1" set and all else clear
 };
-
-std::string bitsOf(const std::string& token) {
-  std::string bits;
-  for (const char c : token) bits += c == '1' ? '1' : '0';
-  return bits;
-}
 
 std::vector<ReadCase> readCases() {
   std::vector<ReadCase> cases = {
@@ -87,6 +89,30 @@ TEST(ReadRow, LeavesAFileJustAfterTheToken) {
       EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 5007);
       close(fd);
     }
+    // A token that runs to the end of the file, from past its start.
+    const int fd = tempFile("xx 1101");
+    lseek(fd, 2, SEEK_SET);
+    readRowOn(fd, block);
+    EXPECT_EQ(rowText(zecovi), "1101");
+    EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 7);
+    close(fd);
+  }
+}
+
+TEST(ReadRow, TakesPiecesThatArriveApart) {
+  // Each piece one write, 2 ms apart, so that each read gets one: blank
+  // pieces first, then pieces around a word's 64 bytes.
+  const std::vector<std::string> pieces = {
+      " ", "\n\t ", "1", std::string(63, '0'), std::string(64, '1'), repeat("10", 32) + "1", "a1", " 1 rest"};
+  std::string input;
+  for (const std::string& piece : pieces) input += piece;
+  for (const std::size_t block : blockSizes) {
+    SCOPED_TRACE(testing::Message() << "block " << block);
+    std::thread writer;
+    const int in = feedPipe(pieces, writer, std::chrono::milliseconds(2));
+    readRowOn(in, block);
+    closeInput(in, writer);
+    EXPECT_EQ(rowText(zecovi), bitsOf(modelToken(input)));
   }
 }
 
@@ -115,32 +141,61 @@ TEST(ReadRow, ReportsAReadError) {
   close(dir);
 }
 
-TEST(ReadRow, ClassifiesEveryByteValueAlikeOnBothPaths) {
-  std::mt19937_64 random(7);
-  for (int block = 0; block < 2000; ++block) {
-    char bytes[64];
-    for (char& b : bytes) b = static_cast<char>(block < 4 ? (block * 64 + (&b - bytes)) : random() % 256);
-    Word ones, spaces, ones2, spaces2;
-    classify64(bytes, ones, spaces);
-    classify64Portable(bytes, ones2, spaces2);
-    for (int j = 0; j < 64; ++j) {
-      const auto c = static_cast<unsigned char>(bytes[j]);
-      ASSERT_EQ((ones >> j) & 1, c == '1' ? 1U : 0U) << "byte " << int(c);
-      ASSERT_EQ((spaces >> j) & 1,
-                std::string_view(" \t\n\v\f\r").find(static_cast<char>(c)) != std::string_view::npos ? 1U : 0U)
-          << "byte " << int(c);
+// 64-byte blocks: every byte value; only control bytes that are not blanks;
+// only blanks; each blank alone among ones at the first, a middle and the
+// last byte; then random bytes.
+std::vector<std::string> classifierBlocks() {
+  std::vector<std::string> blocks;
+  for (int c = 0; c < 256; c += 64) {
+    blocks.emplace_back();
+    for (int j = 0; j < 64; ++j) blocks.back() += static_cast<char>(c + j);
+  }
+  const std::string controls = "\x01\x02\x03\x04\x05\x06\x07\x08\x0e\x0f\x10\x11\x12\x13\x14\x15";
+  blocks.push_back(repeat(controls, 4));
+  blocks.push_back(repeat(" \t\n\v\f\r", 11).substr(0, 64));
+  for (const char blank : std::string(" \t\n\v\f\r")) {
+    for (const std::size_t at : {0, 37, 63}) {
+      blocks.push_back(std::string(64, '1'));
+      blocks.back()[at] = blank;
     }
-    ASSERT_EQ(ones, ones2);
-    ASSERT_EQ(spaces, spaces2);
+  }
+  std::mt19937_64 random(7);
+  while (blocks.size() < 2000) {
+    blocks.emplace_back();
+    for (int j = 0; j < 64; ++j) blocks.back() += static_cast<char>(random() % 256);
+  }
+  return blocks;
+}
+
+TEST(ReadRow, ClassifiesEveryByteValueAlikeOnBothPaths) {
+  for (const std::string& block : classifierBlocks()) {
+    std::string bytes;
+    for (const unsigned char c : block) bytes += std::to_string(c) + " ";
+    ASSERT_TRUE(classifiersAgree(block.data())) << "bytes " << bytes;
   }
 }
 
 // --- scanRuns --------------------------------------------------------------------
 
-std::string repeat(const std::string& piece, std::size_t times) {
-  std::string text;
-  for (std::size_t i = 0; i < times; ++i) text += piece;
-  return text;
+// Appends of several lengths at every offset of the first three words, onto
+// rows whose words reach their end (the last position set) or stop short (all
+// clear), against the same bits appended a position at a time.
+TEST(AppendBits, AtEveryOffsetAcrossWordEdges) {
+  for (const bool stoppedShort : {false, true}) {
+    for (std::size_t start = 0; start <= 130; ++start) {
+      for (const int count : {1, 2, 7, 63, 64}) {
+        SCOPED_TRACE(testing::Message() << "start " << start << ", count " << count << ", " << stoppedShort);
+        std::string expected(start, '0');
+        if (!stoppedShort && start > 0) expected.back() = '1';
+        BitRow row = rowOf(expected);
+        const Word value = (0xA5C3A5C3A5C3A5C3 & lowBits(count)) | (Word{1} << (count - 1));  // the top bit set
+        appendBits(row, value, count);
+        for (int b = 0; b < count; ++b) expected += (value >> b) & 1 ? '1' : '0';
+        ASSERT_EQ(rowText(row), expected);
+        ASSERT_LE(row.count, wordsFor(row.n));
+      }
+    }
+  }
 }
 
 TEST(ScanRuns, FindsTheShortestClosedRunAndTheLastRunStart) {
@@ -170,6 +225,14 @@ TEST(ScanRuns, FindsTheShortestClosedRunAndTheLastRunStart) {
       {repeat("1", 10001) + "0" + "1", MAXN, 10002},
       {repeat("1", 20000) + "0" + ones9999 + "01", 9999, 30001},  // a long row, still spread normally
       {repeat("0", 1000) + "1", MAXN, 1000},
+      // Rows of 64 m positions, the last one set (an open run) or clear.
+      {ones64, MAXN, 0},
+      {repeat("0", 63) + "1", MAXN, 63},
+      {ones63 + "0", 63, 0},
+      {ones64 + ones64, MAXN, 0},
+      {repeat("0", 127) + "1", MAXN, 127},
+      {repeat("10", 64), 1, 126},
+      {repeat("01", 64), 1, 127},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.row.size() > 60 ? c.row.substr(0, 60) + "..." : c.row);
@@ -221,6 +284,24 @@ TEST(SpreadPass, CopiesEverySetBitKPositionsUp) {
   }
 }
 
+// k just below, at and just above n, for n around word edges.
+TEST(SpreadPass, ShiftsNearTheRowsLength) {
+  for (const std::int64_t n : {63, 64, 65, 127, 128, 129}) {
+    for (const std::int64_t k : {n - 1, n, n + 1}) {
+      SCOPED_TRACE(testing::Message() << "n " << n << ", k " << k);
+      const std::string before = "1" + repeat("0", static_cast<std::size_t>(n) - 2) + "1";
+      std::string after = before;
+      if (k < n) after[static_cast<std::size_t>(k)] = '1';
+      BitRow row = rowOf(before);
+      const Spread done = spreadRow(row, k);
+      EXPECT_EQ(rowText(row), after);
+      EXPECT_EQ(done.reached, k < n);
+      EXPECT_EQ(done.grew, k < n - 1);
+      EXPECT_LE(row.count, wordsFor(n));
+    }
+  }
+}
+
 // The shell's step: it sets hasChange, and never clears it.
 TEST(SpreadPass, LeavesHasChangeSetBySomethingElse) {
   resetState();
@@ -228,6 +309,59 @@ TEST(SpreadPass, LeavesHasChangeSetBySomethingElse) {
   hasChange = true;
   spreadPass(1);
   EXPECT_TRUE(hasChange);
+}
+
+// A signal whose handler is installed without SA_RESTART cuts a blocked read
+// or write short: read(2) fails with EINTR, write(2) fails so or writes part
+// of its bytes. A thread sends one every half millisecond while a row is read
+// from pieces that arrive apart, and while 256 KiB are written to a pipe
+// drained so slowly that most writes find it full; both must come whole.
+TEST(SystemCalls, ReadAndWriteGoOnWhenASignalInterrupts) {
+  struct sigaction action = {}, saved = {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &saved), 0);
+  const pthread_t self = pthread_self();
+  std::atomic<bool> done = false;
+  std::thread interrupter([&] {
+    while (!done) {
+      pthread_kill(self, SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+  });
+
+  const std::vector<std::string> pieces = {"\n", "10", std::string(100, '1'), "0011\n"};
+  std::thread writer;
+  const int in = feedPipe(pieces, writer, std::chrono::milliseconds(5));
+  EXPECT_NO_THROW(readRowOn(in));
+  closeInput(in, writer);
+  EXPECT_EQ(rowText(zecovi), bitsOf("10" + std::string(100, '1') + "0011"));
+
+  std::string text;
+  for (int i = 0; text.size() < (1 << 18); ++i) text += std::to_string(i) + '\n';
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  std::string received;
+  std::thread drainer([&received, fd = ends[0]] {
+    char buf[4096];
+    for (ssize_t got; (got = read(fd, buf, sizeof buf)) != 0;) {
+      if (got > 0) received.append(buf, static_cast<std::size_t>(got));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  const int out = dup(STDOUT_FILENO);
+  dup2(ends[1], STDOUT_FILENO);
+  close(ends[1]);
+  EXPECT_NO_THROW(writeOut(text.data(), text.size()));
+  dup2(out, STDOUT_FILENO);
+  close(out);
+  drainer.join();
+  close(ends[0]);
+  EXPECT_TRUE(received == text) << "received " << received.size() << " of " << text.size() << " bytes";
+
+  done = true;
+  interrupter.join();
+  sigaction(SIGUSR1, &saved, nullptr);
 }
 
 // Positions past 2^31 - 1 (32-bit positions would wrap there).
