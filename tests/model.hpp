@@ -1,5 +1,5 @@
 // A literal model of both programs: the token read with operator>>, the row
-// kept one bool per position, every scan and pass done position by position.
+// kept one byte per position, every scan and pass done position by position.
 // Slow and obvious on purpose; the real code is checked against it.
 #pragma once
 
@@ -34,9 +34,9 @@ inline std::string modelToken(const std::string& input) {
   return token;
 }
 
-inline std::string modelRowText(const std::vector<bool>& row) {
-  std::string text;
-  for (const bool bit : row) text += bit ? '1' : '0';
+inline std::string modelRowText(const std::vector<char>& row) {
+  std::string text(row.size(), '0');
+  for (std::size_t i = 0; i < row.size(); ++i) text[i] = row[i] ? '1' : '0';
   return text;
 }
 
@@ -48,7 +48,7 @@ inline ModelRun modelRunToken(const std::string& s, bool tracing,
                               std::uint64_t traceCap = std::numeric_limits<std::uint64_t>::max(),
                               bool keepRounds = true) {
   const std::int64_t maxn = 10000;
-  std::vector<bool> zecovi;
+  std::vector<char> zecovi;
   for (const char c : s) zecovi.push_back(c == '1');
   const auto n = static_cast<std::int64_t>(zecovi.size());
   ModelRun run;
@@ -57,7 +57,7 @@ inline ModelRun modelRunToken(const std::string& s, bool tracing,
   std::int64_t sol = 0;
   do {
     hasChange = false;
-    std::vector<bool> zecovi2 = zecovi;
+    std::vector<char> zecovi2 = zecovi;
     ModelRound round;
     std::int64_t k = maxn, pos = -1;
     bool inOnes = false;
@@ -88,12 +88,12 @@ inline ModelRun modelRunToken(const std::string& s, bool tracing,
         }
       }
       if (zecovi[i]) {
+        round.grew = round.grew || !zecovi2[i + k];
         zecovi2[i + k] = true;
         hasChange = true;
       }
     }
     ++sol;
-    round.grew = zecovi2 != zecovi;
     round.hasChange = hasChange;
     zecovi = zecovi2;
     if (keepRounds) {
