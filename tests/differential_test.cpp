@@ -57,13 +57,21 @@ constexpr int rowCount = 3000;
 constexpr int tracingRows = SPINDRA_PROGRAM_ROWS;
 constexpr int plainRows = tracingRows / 10;
 
-// Every round of the model against the scan and the pass on the same row.
+// Every round of the model against the row that readRow builds, from a file
+// or a pipe, in memory reserved for the whole row, for part of it or for none
+// of it, and against the scan and the pass on that row.
 TEST(Differential, RoundsMatchTheModel) {
   std::mt19937_64 random(20261208);
+  const std::size_t reserves[] = {wideReserve, 0, 1, 40};
   for (int index = 0; index < rowCount; ++index) {
-    const std::string token = modelToken(randomInput(random, index));
-    SCOPED_TRACE(testing::Message() << "case " << index << ", token " << token.substr(0, 50));
-    ASSERT_EQ(roundsMismatch(rowOf(token), modelRunToken(token, true, 0).rounds), "");
+    const std::string input = randomInput(random, index);
+    const std::string token = modelToken(input);
+    const std::size_t reserve = reserves[index % 4];
+    SCOPED_TRACE(testing::Message() << "case " << index << ", reserve " << reserve << ", token "
+                                    << token.substr(0, 50));
+    readRowOn(input, index % 3 ? Feed::pipe : Feed::file, readBlock, reserve);
+    ASSERT_EQ(rowText(zecovi), bitsOf(token));
+    ASSERT_EQ(roundsMismatch(std::move(zecovi), modelRunToken(token, true, 0).rounds), "");
   }
 }
 

@@ -165,12 +165,12 @@ inline void resetState() {
 }
 
 // Runs readRow with standard input on inFd, from fresh state.
-inline void readRowOn(int inFd, std::size_t block = readBlock) {
+inline void readRowOn(int inFd, std::size_t block = readBlock, std::size_t reserve = wideReserve) {
   resetState();
   const int saved = dup(STDIN_FILENO);
   dup2(inFd, STDIN_FILENO);
   try {
-    readRow(block);
+    readRow(block, reserve);
   } catch (...) {
     dup2(saved, STDIN_FILENO);
     close(saved);
@@ -181,10 +181,11 @@ inline void readRowOn(int inFd, std::size_t block = readBlock) {
 }
 
 // Runs readRow on `input`, given as a regular file or through a pipe.
-inline void readRowOn(const std::string& input, Feed feed, std::size_t block = readBlock) {
+inline void readRowOn(const std::string& input, Feed feed, std::size_t block = readBlock,
+                      std::size_t reserve = wideReserve) {
   std::thread writer;
   const int in = openInput(input, feed, writer);
-  readRowOn(in, block);
+  readRowOn(in, block, reserve);
   closeInput(in, writer);
 }
 
@@ -223,17 +224,24 @@ inline std::string bitsOf(const std::string& token) {
   return bits;
 }
 
-// Whether both classifiers mark exactly the "1" bytes and the whitespace bytes of p[0, 64).
+// Whether every classifier this machine runs marks exactly the "1" bytes and
+// the whitespace bytes of p[0, 64).
 inline bool classifiersAgree(const char* p) {
-  Word ones, spaces, ones2, spaces2;
-  classify64(p, ones, spaces);
-  classify64Portable(p, ones2, spaces2);
   Word exactOnes = 0, exactSpaces = 0;
   for (int j = 0; j < wordBits; ++j) {
     exactOnes |= Word{p[j] == '1'} << j;
     exactSpaces |= Word{std::string_view(" \t\n\v\f\r").find(p[j]) != std::string_view::npos} << j;
   }
-  return ones == exactOnes && ones2 == exactOnes && spaces == exactSpaces && spaces2 == exactSpaces;
+  std::vector<void (*)(const char*, Word&, Word&)> classifiers = {classify64, classify64Portable};
+#if defined(SPINDRA_AVX2)
+  if (haveAvx2()) classifiers.push_back(classify64Avx2);
+#endif
+  for (const auto classify : classifiers) {
+    Word ones, spaces;
+    classify(p, ones, spaces);
+    if (ones != exactOnes || spaces != exactSpaces) return false;
+  }
+  return true;
 }
 
 // Where the scan and the pass, round after round on `row`, first differ from

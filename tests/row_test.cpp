@@ -40,8 +40,9 @@ std::vector<ReadCase> readCases() {
       {"\t10\v11", "10"},
       {"01\f1", "01"},
   };
-  // Tokens around the 64-byte blocks of the reader, and one longer than MAXN.
-  for (const std::size_t len : {63, 64, 65, 127, 128, 129, 10001}) {
+  // Tokens around the 64-byte blocks of the reader, one longer than MAXN, and
+  // one longer than a page of the row's memory.
+  for (const std::size_t len : {63, 64, 65, 127, 128, 129, 10001, 40000}) {
     std::string token;
     for (std::size_t i = 0; i < len; ++i) token += "10a"[i * 7 % 3];
     cases.push_back({" \n" + token + " 1111\n", token});
@@ -54,18 +55,25 @@ std::vector<ReadCase> readCases() {
 // input fall on every side of a block's edge.
 const std::size_t blockSizes[] = {1, 7, 64, 65, readBlock};
 
+// Most words reserved for the row up front: none, as where the reservation is
+// refused; one, too few for most tokens; and as many as the programs reserve.
+const std::size_t reserves[] = {0, 1, wideReserve};
+
 TEST(ReadRow, TakesOneTokenAsSetAndClearBits) {
   for (const Feed feed : {Feed::file, Feed::pipe}) {
     for (const std::size_t block : blockSizes) {
-      for (const ReadCase& c : readCases()) {
-        SCOPED_TRACE(testing::Message() << "feed " << static_cast<int>(feed) << ", block " << block << ", input of "
-                                        << c.input.size() << " bytes: " << c.input.substr(0, 40));
-        readRowOn(c.input, feed, block);
-        EXPECT_EQ(zecovi.n, static_cast<std::int64_t>(c.token.size()));
-        EXPECT_EQ(rowText(zecovi), bitsOf(c.token));
-        EXPECT_LE(zecovi.count, (c.token.size() + 63) / 64);
-        EXPECT_TRUE(hasChange);
-        EXPECT_EQ(sol, 0);
+      for (const std::size_t reserve : reserves) {
+        for (const ReadCase& c : readCases()) {
+          SCOPED_TRACE(testing::Message()
+                       << "feed " << static_cast<int>(feed) << ", block " << block << ", reserve " << reserve
+                       << ", input of " << c.input.size() << " bytes: " << c.input.substr(0, 40));
+          readRowOn(c.input, feed, block, reserve);
+          EXPECT_EQ(zecovi.n, static_cast<std::int64_t>(c.token.size()));
+          EXPECT_EQ(rowText(zecovi), bitsOf(c.token));
+          EXPECT_LE(zecovi.count, (c.token.size() + 63) / 64);
+          EXPECT_TRUE(hasChange);
+          EXPECT_EQ(sol, 0);
+        }
       }
     }
   }

@@ -1,0 +1,36 @@
+// The row floor: what a one-thread reader that builds the row cannot help
+// costing. Reads standard input in 1 MiB blocks into one reused buffer, and
+// for every 8 bytes read writes one byte into fresh memory reserved once for
+// the whole input and advised for huge pages (a word for every 64 bytes, as a
+// row is packed); nothing classified, no round.
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+static char buffer[1 << 20];
+
+int main() {
+  struct stat st;
+  if (fstat(STDIN_FILENO, &st) != 0) return 1;
+  // From a pipe, room for a row of 10^10 positions; pages are backed as they are written.
+  constexpr std::size_t huge = std::size_t{1} << 21;
+  const std::size_t want = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) / 8 + 1 : std::size_t{10} << 30;
+  const std::size_t bytes = (want + huge - 1) / huge * huge;  // whole huge pages, from a huge page's boundary
+  void* const mapped =
+      mmap(nullptr, bytes + huge, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (mapped == MAP_FAILED) return 1;
+  void* const memory = reinterpret_cast<void*>((reinterpret_cast<std::uintptr_t>(mapped) + huge - 1) & ~(huge - 1));
+#if defined(MADV_HUGEPAGE)
+  madvise(memory, bytes, MADV_HUGEPAGE);
+#endif
+  auto* const row = static_cast<char*>(memory);
+  std::size_t at = 0;
+  for (ssize_t got; (got = read(STDIN_FILENO, buffer, sizeof buffer)) > 0;) {
+    for (ssize_t i = 0; i + 64 <= got && at + 8 <= bytes; i += 64, at += 8) std::memcpy(row + at, buffer + i, 8);
+  }
+  return 0;
+}

@@ -1,0 +1,281 @@
+// Reading the input token and packing it into a row: 64 input bytes become
+// one word of the row at a time, and the token itself is never held.
+#pragma once
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cassert>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "bits.hpp"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+// SPINDRA_PORTABLE builds the plain C++ classifier where SSE2 is there too, so
+// that the tests run it on any machine.
+#if defined(__SSE2__) && !defined(SPINDRA_PORTABLE)
+#define SPINDRA_SSE2 1
+#endif
+// On x86-64 the reader also has an AVX2 classifier, for the machines that
+// have AVX2: it packs a row in about half the instructions.
+#if defined(SPINDRA_SSE2) && defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define SPINDRA_AVX2 1
+#endif
+
+// A system call that failed: what the program was doing, and errno.
+struct Failure {
+  const char* what;
+  int error;
+};
+
+[[noreturn]] inline void failReading() { throw Failure{"cannot read standard input", errno}; }
+
+// The whitespace that separates tokens: space, tab, line feed, vertical tab, form feed, carriage return.
+inline bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Bit j of the results says whether byte j of p[0, 64) is "1" (ones) or
+// whitespace (spaces). Plain C++, eight bytes at a time. Whitespace is rare
+// inside a token, so it is looked for exactly only where some byte is at most
+// a blank.
+inline void classify64Portable(const char* p, Word& ones, Word& spaces) {
+  constexpr Word lsb = 0x0101010101010101;
+  constexpr Word msb = 0x8080808080808080;
+  constexpr Word low7 = 0x7F7F7F7F7F7F7F7F;
+  // The high bit of each byte of x that is zero, exactly (no borrow between bytes).
+  const auto zeroBytes = [](Word x) { return ~(((x & low7) + low7) | x) & msb; };
+  // The high bit of each byte of x below m (m in 1..128), exactly.
+  const auto bytesBelow = [](Word x, Word m) { return ~(((x & low7) + (128 - m) * lsb) | x) & msb; };
+  // Gathers the high bit of byte j into bit j.
+  const auto gather = [](Word highBits) { return ((highBits >> 7) * 0x0102040810204080) >> 56; };
+  Word x[8];
+  Word blankOrBelow = 0;
+  ones = 0;
+  spaces = 0;
+  for (int j = 0; j < 8; ++j) {
+    x[j] = 0;  // byte 8j + b of p in byte b, whatever the machine's byte order; compiles to one load
+    for (int b = 0; b < 8; ++b) x[j] |= Word{static_cast<unsigned char>(p[8 * j + b])} << (8 * b);
+    ones |= gather(zeroBytes(x[j] ^ ('1' * lsb))) << (8 * j);
+    blankOrBelow |= bytesBelow(x[j], ' ' + 1);
+  }
+  if (blankOrBelow == 0) return;
+  for (int j = 0; j < 8; ++j) {
+    const Word controls = bytesBelow(x[j], '\r' + 1) & ~bytesBelow(x[j], '\t');
+    spaces |= gather(controls | zeroBytes(x[j] ^ (' ' * lsb))) << (8 * j);
+  }
+}
+
+// The same as classify64Portable, sixteen bytes at a time where SSE2 is there.
+inline void classify64(const char* p, Word& ones, Word& spaces) {
+#if defined(SPINDRA_SSE2)
+  __m128i b[4];
+  __m128i blankOrBelow = _mm_setzero_si128();
+  ones = 0;
+  spaces = 0;
+  for (std::ptrdiff_t j = 0; j < 4; ++j) {
+    b[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
+    ones |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b[j], _mm_set1_epi8('1'))))} << (16 * j);
+    blankOrBelow = _mm_or_si128(blankOrBelow, _mm_cmpeq_epi8(_mm_min_epu8(b[j], _mm_set1_epi8(' ')), b[j]));
+  }
+  if (_mm_movemask_epi8(blankOrBelow) == 0) return;
+  for (int j = 0; j < 4; ++j) {
+    const __m128i from9 = _mm_sub_epi8(b[j], _mm_set1_epi8('\t'));  // \t..\r become 0..4
+    const __m128i controls = _mm_cmpeq_epi8(_mm_min_epu8(from9, _mm_set1_epi8(4)), from9);
+    const __m128i space = _mm_or_si128(controls, _mm_cmpeq_epi8(b[j], _mm_set1_epi8(' ')));
+    spaces |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(space))} << (16 * j);
+  }
+#else
+  classify64Portable(p, ones, spaces);
+#endif
+}
+
+// Packs the 64-byte pieces of p[0, len) into whole words of row, which ends
+// on a word's edge, up to the first piece that holds whitespace; returns the
+// bytes taken. The usual case while reading, so the words go straight into
+// the row's memory, and a clear word is not stored: memory past the words
+// held is clear. `classify` is one of the classifiers.
+template <void (*classify)(const char*, Word&, Word&)>
+[[gnu::always_inline]] inline std::size_t packWordsWith(BitRow& row, const char* p, std::size_t len) {
+  assert(bitOf(row.n) == 0);
+  if (len < wordBits) return 0;
+  growWords(row, wordOf(row.n) + len / wordBits);
+  Word* const words = row.words.get();
+  std::size_t at = wordOf(row.n);
+  std::size_t count = row.count;
+  std::size_t taken = 0;
+  for (; len - taken >= wordBits; taken += wordBits, ++at) {
+    Word ones = 0;
+    Word spaces = 0;
+    classify(p + taken, ones, spaces);
+    if (spaces != 0) break;
+    if (ones != 0) {
+      words[at] = ones;
+      count = at + 1;
+    }
+  }
+  row.count = count;
+  row.n = static_cast<std::int64_t>(at * wordBits);
+  return taken;
+}
+
+#if defined(SPINDRA_AVX2)
+// The same as classify64, thirty-two bytes at a time.
+[[gnu::target("avx2")]] inline void classify64Avx2(const char* p, Word& ones, Word& spaces) {
+  __m256i b[2];
+  __m256i blankOrBelow = _mm256_setzero_si256();
+  ones = 0;
+  spaces = 0;
+  for (std::ptrdiff_t j = 0; j < 2; ++j) {
+    b[j] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32 * j));
+    ones |= Word{static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b[j], _mm256_set1_epi8('1'))))}
+            << (32 * j);
+    blankOrBelow = _mm256_or_si256(blankOrBelow, _mm256_cmpeq_epi8(_mm256_min_epu8(b[j], _mm256_set1_epi8(' ')), b[j]));
+  }
+  if (_mm256_testz_si256(blankOrBelow, blankOrBelow)) return;
+  for (int j = 0; j < 2; ++j) {
+    const __m256i from9 = _mm256_sub_epi8(b[j], _mm256_set1_epi8('\t'));  // \t..\r become 0..4
+    const __m256i controls = _mm256_cmpeq_epi8(_mm256_min_epu8(from9, _mm256_set1_epi8(4)), from9);
+    const __m256i space = _mm256_or_si256(controls, _mm256_cmpeq_epi8(b[j], _mm256_set1_epi8(' ')));
+    spaces |= Word{static_cast<std::uint32_t>(_mm256_movemask_epi8(space))} << (32 * j);
+  }
+}
+
+[[gnu::target("avx2")]] inline std::size_t packWordsAvx2(BitRow& row, const char* p, std::size_t len) {
+  return packWordsWith<classify64Avx2>(row, p, len);
+}
+
+// Whether this machine runs AVX2 (and its system saves the AVX registers).
+inline bool haveAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+}
+#endif
+
+// packWordsWith, with the best classifier that this machine has.
+inline std::size_t packWords(BitRow& row, const char* p, std::size_t len) {
+#if defined(SPINDRA_AVX2)
+  static const bool avx2 = haveAvx2();
+  if (avx2) return packWordsAvx2(row, p, len);
+#endif
+  return packWordsWith<classify64>(row, p, len);
+}
+
+// What packing a piece of the token did: the bytes it took, and whether
+// whitespace ended the token.
+struct Packed {
+  std::size_t taken;
+  bool ended;
+};
+
+// Appends one bit per byte of p[0, len) to row, 64 bytes to a word, up to the
+// first whitespace byte. Fewer than 64 bytes left at the end are packed only
+// where the token ends among them, or where `last` says no input follows;
+// otherwise they are not taken, and the caller passes them again at the front
+// of the next block, so that the row grows a whole word at a time.
+inline Packed appendToken(BitRow& row, const char* p, std::size_t len, bool last) {
+  std::size_t taken = bitOf(row.n) == 0 ? packWords(row, p, len) : 0;
+  Word ones = 0;
+  Word spaces = 0;
+  for (; len - taken >= wordBits; taken += wordBits) {
+    classify64(p + taken, ones, spaces);
+    if (spaces != 0) {
+      const int end = std::countr_zero(spaces);
+      if (end > 0) appendBits(row, ones & lowBits(end), end);
+      return {taken + static_cast<std::size_t>(end), true};
+    }
+    appendBits(row, ones, wordBits);
+  }
+  if (taken == len) return {taken, false};
+  // The last few bytes, padded with blanks so that they end the token at the latest.
+  char tail[wordBits];
+  std::memset(tail, ' ', sizeof tail);
+  std::memcpy(tail, p + taken, len - taken);
+  classify64(tail, ones, spaces);
+  const auto end = static_cast<std::size_t>(std::countr_zero(spaces));
+  const bool ended = taken + end < len;
+  if (!ended && !last) return {taken, false};
+  if (end > 0) appendBits(row, ones & lowBits(static_cast<int>(end)), static_cast<int>(end));
+  return {taken + end, ended};
+}
+
+// The number of leading whitespace bytes of p[0, len).
+inline std::size_t skipSpaces(const char* p, std::size_t len) {
+  std::size_t i = 0;
+  while (i < len && isSpace(static_cast<unsigned char>(p[i]))) ++i;
+  return i;
+}
+
+// The bytes that readToken asks read(2) for at a time: a pipe's whole default
+// capacity, and a block that stays in the cache until it is packed. From a
+// file, blocks of 64 KiB to 1 MiB read a row of 10^8 positions equally fast;
+// 32 KiB is some 4% slower.
+constexpr std::size_t readBlock = std::size_t{1} << 16;
+
+// The words reserved for a row whose input has no size to go by (a pipe, a
+// terminal, a socket): 1 TiB of address space, rows of 8.8 * 10^12 positions.
+// Only the pages the row touches are ever backed; a longer row grows past it.
+constexpr std::size_t wideReserve = std::size_t{1} << 37;
+
+// The most words that the token on fd can take, as far as can be told: a
+// regular file's bytes after the offset, or else wideReserve. Only a hint: a
+// file may grow or shrink while it is read, and procfs reports a size of 0.
+inline std::size_t rowHint(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0) failReading();
+  if (S_ISREG(st.st_mode)) {
+    const off_t at = lseek(fd, 0, SEEK_CUR);
+    if (at >= 0 && st.st_size > at) return wordsFor(st.st_size - at);
+  }
+  return wideReserve;
+}
+
+// Reads one token from fd, `block` bytes at a time into one reused buffer, and
+// appends one bit per byte of it to row: set for "1", clear for every other
+// byte. Works alike on files, pipes, terminals and sockets, and reads until
+// the token ends, whatever size the input claims. Leaves a seekable input's
+// offset just after the token. `piece` views the part of the token in the
+// block being packed while it is; the token is never held whole.
+inline void readToken(BitRow& row, int fd, std::size_t block, std::string_view& piece) {
+  // Each block is read to the same place, 64 bytes into the buffer, and the
+  // bytes of the token that the last block ended in the middle of a word
+  // (fewer than 64) go just before it. A read to a place that is not on a
+  // 64-byte boundary costs up to five times as much in the kernel's copy.
+  const std::unique_ptr<char[]> buffer(new char[2 * std::size_t{wordBits} + block]);
+  const auto start = reinterpret_cast<std::uintptr_t>(buffer.get()) + wordBits;
+  char* const to = buffer.get() + (-start % wordBits) + wordBits;
+  std::size_t held = 0;
+  bool inToken = false;
+  for (;;) {
+    const ssize_t got = read(fd, to, block);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      failReading();
+    }
+    const char* p = to - held;
+    std::size_t len = held + static_cast<std::size_t>(got);
+    if (!inToken) {
+      const std::size_t blanks = skipSpaces(p, len);
+      p += blanks;
+      len -= blanks;
+      if (len == 0 && got > 0) continue;  // nothing but whitespace so far
+      inToken = true;
+    }
+    const Packed packed = appendToken(row, p, len, got == 0);
+    piece = std::string_view(p, packed.taken);
+    if (packed.ended || got == 0) {
+      // Hand back what was read past the token, where the input can seek.
+      if (len > packed.taken) lseek(fd, -static_cast<off_t>(len - packed.taken), SEEK_CUR);
+      break;
+    }
+    held = len - packed.taken;
+    std::memmove(to - held, p + packed.taken, held);
+  }
+  piece = {};
+}
