@@ -12,8 +12,25 @@
 #include <bit>
 #include <cassert>
 #include <cstdint>
+#include <limits>
+#include <memory>
 
 #include "memory.hpp"
+
+// On x86-64 the kernels that take most of a long row's time also come
+// compiled for AVX2, for the machines that have it: they then take four words
+// at a time where SSE2 takes two. SPINDRA_PORTABLE leaves them out, so that
+// the tests run the plain code on any machine.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(SPINDRA_PORTABLE)
+#define SPINDRA_AVX2 1
+#include <immintrin.h>
+
+// Whether this machine runs AVX2 (and its system saves the AVX registers).
+inline bool haveAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0;
+}
+#endif
 
 constexpr std::int32_t MAXN = 10000;  // start value of k: no closed run shorter than this
 
@@ -112,6 +129,47 @@ inline bool hasShorterRun(Word x, Word above, Word starts, int len) {
   return ((sumLow & ~x & spanLow) | (sumHigh & ~above & spanHigh)) != 0;
 }
 
+#if defined(SPINDRA_AVX2)
+[[gnu::target("avx2")]] inline __m256i loadFour(const Word* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// Unsigned a > b in each word, from the signed comparison with the top bits
+// flipped: all ones where it holds.
+[[gnu::target("avx2")]] inline __m256i greaterUnsigned(__m256i a, __m256i b) {
+  const __m256i sign = _mm256_set1_epi64x(std::numeric_limits<std::int64_t>::min());
+  return _mm256_cmpgt_epi64(_mm256_xor_si256(a, sign), _mm256_xor_si256(b, sign));
+}
+
+// The first word from `from` on where a run shorter than len (1..64) begins,
+// give or take three: hasShorterRun for four words at a time, each with the
+// words next to it. Words from - 1 to `to` must be there (from at least 1).
+[[gnu::target("avx2")]] inline std::size_t skipNoShorterAvx2(const Word* words, std::size_t from, std::size_t to,
+                                                             int len) {
+  const __m128i one = _mm_cvtsi32_si128(1);
+  const __m128i top = _mm_cvtsi32_si128(wordBits - 1);
+  const __m128i up = _mm_cvtsi32_si128(len);
+  const __m128i down = _mm_cvtsi32_si128(wordBits - len);
+  std::size_t i = from;
+  for (; i + 4 <= to; i += 4) {
+    const __m256i x = loadFour(words + i);
+    const __m256i next = loadFour(words + i + 1);
+    const __m256i starts = _mm256_andnot_si256(
+        _mm256_or_si256(_mm256_sll_epi64(x, one), _mm256_srl_epi64(loadFour(words + i - 1), top)), x);
+    const __m256i sumLow = _mm256_add_epi64(x, starts);
+    const __m256i sumHigh = _mm256_sub_epi64(next, greaterUnsigned(x, sumLow));  // adds the carry
+    const __m256i upLow = _mm256_sll_epi64(starts, up);                          // a shift by 64 clears a word
+    const __m256i spanLow = _mm256_sub_epi64(upLow, starts);
+    const __m256i spanHigh =
+        _mm256_add_epi64(_mm256_srl_epi64(starts, down), greaterUnsigned(starts, upLow));  // less the borrow
+    const __m256i hit = _mm256_or_si256(_mm256_and_si256(_mm256_andnot_si256(x, sumLow), spanLow),
+                                        _mm256_and_si256(_mm256_andnot_si256(next, sumHigh), spanHigh));
+    if (!_mm256_testz_si256(hit, hit)) break;
+  }
+  return i;
+}
+#endif
+
 // The length of the shortest run of x that begins at a bit of `starts`, if it
 // is shorter than cap; cap otherwise. Each such run must end inside x, or in
 // `above`, the word above it.
@@ -205,16 +263,28 @@ inline void scanWords(Scanning& scan, const Word* words, std::size_t from, std::
     scanWord(scan, i, i > 0 ? words[i - 1] : 0, words[i], words[i + 1]);
   }
   if (i == to || scan.k <= atLeast) return;
-  Word below = i > 0 ? words[i - 1] : 0;
   auto k = static_cast<int>(scan.k);
-  for (; i < to; ++i) {
-    const Word x = words[i];
-    const Word starts = x & ~((x << 1) | (below >> (wordBits - 1)));
-    if (starts != 0 && hasShorterRun(x, words[i + 1], starts, k)) {
-      k = static_cast<int>(shortestRun(x, words[i + 1], starts, k));
-      if (k <= atLeast) break;
+  while (i < to) {
+    std::size_t stretch = to;  // the words to test one at a time
+#if defined(SPINDRA_AVX2)
+    static const bool avx2 = haveAvx2();
+    if (avx2 && i > 0) {
+      i = skipNoShorterAvx2(words, i, to, k);
+      stretch = std::min(to, i + 4);
     }
-    below = x;
+#endif
+    for (Word below = i > 0 ? words[i - 1] : 0; i < stretch; ++i) {
+      const Word x = words[i];
+      const Word starts = x & ~((x << 1) | (below >> (wordBits - 1)));
+      if (starts != 0 && hasShorterRun(x, words[i + 1], starts, k)) {
+        k = static_cast<int>(shortestRun(x, words[i + 1], starts, k));
+        if (k <= atLeast) {
+          scan.k = k;
+          return;
+        }
+      }
+      below = x;
+    }
   }
   scan.k = k;
 }
@@ -289,4 +359,157 @@ inline Spread spreadRow(BitRow& row, std::int64_t k) {
   if (i == q) put(q, words[0] << r);
   assert(clearPastEnd(row));
   return {reached != 0, gained != 0};
+}
+
+// --- sweeps of several rounds ----------------------------------------------------
+//
+// A long row spread round by round costs a trip through memory for every
+// round. A sweep runs several rounds in one trip from the bottom of the row
+// up, a block of words at a time: each round in turn spreads the block while
+// it is in the cache, and the scan of the newest round's row follows right
+// behind. A round joins the sweep as soon as its shift is known, and that is
+// early on most rows: after a round with shift k no closed run is shorter
+// than 2k (leastAfter), so a run of exactly 2k found near the bottom settles
+// the next shift. The new round then catches up on the words already swept.
+
+// The words a sweep takes at a time: 16 KiB, which the first-level cache
+// holds while every round of the sweep spreads them.
+constexpr std::size_t sweepBlock = 2048;
+
+// The most words under a block that a round with a shift below MAXN takes from.
+constexpr std::size_t underMost = (MAXN - 1) / wordBits + 1;
+
+// A round of a sweep: its shift k = 64q + r, and the q + 1 words under the
+// block at hand as the round found them (the round has spread them since).
+struct Stage {
+  std::ptrdiff_t q;
+  int r;
+  Word under[underMost];
+};
+
+// Word i of a row, from `top` down to `bottom` (not included), takes word
+// i - q shifted up by r, and the top r bits of word i - q - 1 below them. From
+// the top down, each step reads only words below it that no step so far has
+// written. The shift by 63 - r and then 1 is a shift by 64 - r that stays
+// defined for r = 0.
+inline void spreadWords(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, std::ptrdiff_t q, int r) {
+  for (std::ptrdiff_t i = top; i > bottom; --i)
+    words[i] |= (words[i - q] << r) | ((words[i - q - 1] >> 1) >> (wordBits - 1 - r));
+}
+
+#if defined(SPINDRA_AVX2)
+// The same, four words at a time: the steps of words i - 3 to i read words
+// from i - q - 4 to i, all of them before any is written.
+[[gnu::target("avx2")]] inline void spreadWordsAvx2(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom,
+                                                    std::ptrdiff_t q, int r) {
+  const __m128i up = _mm_cvtsi32_si128(r);
+  const __m128i down = _mm_cvtsi32_si128(wordBits - r);  // a shift by 64 clears a word
+  std::ptrdiff_t i = top;
+  for (; i - 3 > bottom; i -= 4) {
+    auto* const at = reinterpret_cast<__m256i*>(words + i - 3);
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i - 3 - q));
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i - 4 - q));
+    const __m256i taken = _mm256_or_si256(_mm256_sll_epi64(high, up), _mm256_srl_epi64(low, down));
+    _mm256_storeu_si256(at, _mm256_or_si256(_mm256_loadu_si256(at), taken));
+  }
+  spreadWords(words, i, bottom, q, r);
+}
+#endif
+
+// Spreads words [from, to) of a row by the stage's shift: word i takes the
+// words i - q - 1 and i - q as the round found them, from the block itself
+// where they lie in it, which is spread from the top down so that they are
+// still as found, and from stage.under where they lie under it. Leaves in
+// stage.under the words under `to`.
+inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, Stage& stage) {
+  const std::ptrdiff_t q = stage.q;
+  const int r = stage.r;
+  const std::ptrdiff_t base = from - q - 1;  // stage.under[0] is word base
+  const auto found = [&](std::ptrdiff_t j) { return j >= from ? words[j] : stage.under[j - base]; };
+  Word next[underMost];
+  for (std::ptrdiff_t t = 0; t <= q; ++t) next[t] = found(to - q - 1 + t);
+  const std::ptrdiff_t inside = std::min(to - 1, from + q);  // steps above it take their words from the block
+#if defined(SPINDRA_AVX2)
+  static const bool avx2 = haveAvx2();
+  if (avx2) {
+    spreadWordsAvx2(words, to - 1, inside, q, r);
+  } else {
+    spreadWords(words, to - 1, inside, q, r);
+  }
+#else
+  spreadWords(words, to - 1, inside, q, r);
+#endif
+  for (std::ptrdiff_t i = inside; i >= from; --i)
+    words[i] |= (found(i - q) << r) | ((found(i - q - 1) >> 1) >> (wordBits - 1 - r));
+  std::copy(next, next + q + 1, stage.under);
+}
+
+// What one sweep did: the rounds it ran, and the shortest closed run of the
+// row it left (capped at MAXN).
+struct Sweep {
+  std::int64_t rounds;
+  std::int64_t k;
+};
+
+// Runs rounds of spreading on the row in one sweep, `block` words at a time,
+// the first with shift k, the shortest closed run of the row (below MAXN). Every round with a shift
+// below MAXN sets the position that closes its shortest run, and a round that
+// follows it in the sweep sees its whole row, so the row ends as the same
+// rounds one by one leave it.
+inline Sweep sweepRow(BitRow& row, std::int64_t k, std::size_t block = sweepBlock) {
+  assert(clearPastEnd(row) && k < MAXN && k < row.n);
+  const auto last = static_cast<std::ptrdiff_t>(wordsFor(row.n)) - 1;  // the row's last word
+  growWords(row, static_cast<std::size_t>(last) + 1);
+  Word* const words = row.words.get();
+  Stage stages[14];  // shifts from 1 up, each at least twice the one before, below MAXN
+  std::int64_t rounds = 0;
+  auto reach = static_cast<std::ptrdiff_t>(row.count);  // the words that the newest round can have set
+  std::ptrdiff_t swept = 0;                             // words [0, swept) are spread by every round so far
+  Scanning scan;                                        // of the newest round's row, over words [0, scanned)
+  std::ptrdiff_t scanned = 0;
+  std::int64_t atLeast = MAXN;
+  // The newest round's word j, where the row's end shows: past it counts as set.
+  const Word pastEnd = ~lowBits(bitOf(row.n - 1) + 1);
+  const auto wordAt = [&](std::ptrdiff_t j) {
+    if (j < reach) return j == last ? words[j] | pastEnd : words[j];
+    return reach > last ? allOnes : Word{0};
+  };
+  // A round with shift k joins the sweep and spreads the words already swept.
+  const auto join = [&](std::int64_t shift) {
+    assert(rounds < 14);
+    Stage& stage = stages[rounds++];
+    stage.q = static_cast<std::ptrdiff_t>(wordOf(shift));
+    stage.r = bitOf(shift);
+    std::fill(stage.under, stage.under + stage.q + 1, Word{0});  // under the row's start, all clear
+    reach = std::min(last + 1, reach + stage.q + 1);
+    for (std::ptrdiff_t from = 0; from < swept; from += static_cast<std::ptrdiff_t>(block))
+      spreadBlock(words, from, std::min(swept, from + static_cast<std::ptrdiff_t>(block)), stage);
+    scan = {};
+    scanned = 0;
+    atLeast = leastAfter(shift);
+  };
+  join(k);
+  for (;;) {
+    // Scan what is final, up to the word under the last word of the row.
+    const std::ptrdiff_t upTo = std::max(scanned, std::min(swept, last) - 1);
+    if (atLeast < MAXN && scan.k > atLeast) {
+      scanWords(scan, words, static_cast<std::size_t>(scanned), static_cast<std::size_t>(upTo), atLeast);
+      scanned = upTo;
+    }
+    if (scan.k <= atLeast && atLeast < MAXN) {
+      join(scan.k);
+      continue;
+    }
+    if (swept >= reach) break;
+    const std::ptrdiff_t to = std::min(reach, swept + static_cast<std::ptrdiff_t>(block));
+    for (std::int64_t s = 0; s < rounds; ++s) spreadBlock(words, swept, to, stages[s]);
+    swept = to;
+  }
+  // The last words, where the row's end shows, and the one past them.
+  for (std::ptrdiff_t i = scanned; i <= reach && atLeast < MAXN && scan.k > atLeast; ++i)
+    scanWord(scan, static_cast<std::size_t>(i), i > 0 ? wordAt(i - 1) : 0, wordAt(i), wordAt(i + 1));
+  if (reach > last) words[last] &= lowBits(bitOf(row.n - 1) + 1);  // cut at n
+  row.count = static_cast<std::size_t>(reach);
+  assert(clearPastEnd(row));
+  return {rounds, atLeast < MAXN ? scan.k : MAXN};
 }

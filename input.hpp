@@ -2,6 +2,7 @@
 // one word of the row at a time, and the token itself is never held.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,11 +24,8 @@
 #if defined(__SSE2__) && !defined(SPINDRA_PORTABLE)
 #define SPINDRA_SSE2 1
 #endif
-// On x86-64 the reader also has an AVX2 classifier, for the machines that
-// have AVX2: it packs a row in about half the instructions.
-#if defined(SPINDRA_SSE2) && defined(__x86_64__) && defined(__GNUC__)
+#if defined(SPINDRA_AVX2)
 #include <immintrin.h>
-#define SPINDRA_AVX2 1
 #endif
 
 // A system call that failed: what the program was doing, and errno.
@@ -150,12 +148,6 @@ template <void (*classify)(const char*, Word&, Word&)>
 [[gnu::target("avx2")]] inline std::size_t packWordsAvx2(BitRow& row, const char* p, std::size_t len) {
   return packWordsWith<classify64Avx2>(row, p, len);
 }
-
-// Whether this machine runs AVX2 (and its system saves the AVX registers).
-inline bool haveAvx2() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") != 0;
-}
 #endif
 
 // packWordsWith, with the best classifier that this machine has.
@@ -223,16 +215,28 @@ constexpr std::size_t readBlock = std::size_t{1} << 16;
 // Only the pages the row touches are ever backed; a longer row grows past it.
 constexpr std::size_t wideReserve = std::size_t{1} << 37;
 
-// The most words that the token on fd can take, as far as can be told: a
-// regular file's bytes after the offset, or else wideReserve. Only a hint: a
-// file may grow or shrink while it is read, and procfs reports a size of 0.
-inline std::size_t rowHint(int fd) {
+// The room asked for in a pipe that standard input is: a pipe's default 64
+// KiB keeps the program that writes into it and the reader taking turns at
+// every 64 KiB, which costs a pair of context switches each; with 1 MiB
+// (what Linux grants any process) a row comes through a pipe up to three
+// times as fast.
+constexpr int pipeRoom = 1 << 20;
+
+// Looks at the input on fd before it is read. Returns the most words that its
+// token can take, as far as can be told: a regular file's bytes after the
+// offset, or else wideReserve. Only a hint: a file may grow or shrink while
+// it is read, and procfs reports a size of 0. Gives a pipe more room, where
+// the system allows it.
+inline std::size_t sizeUpInput(int fd) {
   struct stat st;
   if (fstat(fd, &st) != 0) failReading();
   if (S_ISREG(st.st_mode)) {
     const off_t at = lseek(fd, 0, SEEK_CUR);
     if (at >= 0 && st.st_size > at) return wordsFor(st.st_size - at);
   }
+#if defined(F_SETPIPE_SZ)
+  if (S_ISFIFO(st.st_mode)) (void)fcntl(fd, F_SETPIPE_SZ, pipeRoom);  // a pipe that keeps its size reads as well
+#endif
   return wideReserve;
 }
 

@@ -58,7 +58,7 @@ inline void writeNumber(std::int64_t value) {
 // (at most `reserve` words; the row grows past a reservation that is refused
 // or too small). Leaves a seekable input's offset just after the token.
 inline void readRow(std::size_t block = readBlock, std::size_t reserve = wideReserve) {
-  reserveRow(zecovi, std::min(rowHint(STDIN_FILENO), reserve));
+  reserveRow(zecovi, std::min(sizeUpInput(STDIN_FILENO), reserve));
   readToken(zecovi, STDIN_FILENO, block, s);
 }
 
@@ -71,6 +71,17 @@ inline bool spreadPass(std::int64_t k) {
   const Spread done = spreadRow(zecovi, k);
   if (done.reached) hasChange = true;
   return done.grew;
+}
+
+// Spreads zecovi round after round, the first round with shift k (below
+// MAXN), as far as one sweep over it goes, and sets hasChange: every such
+// round has a set position whose target lies inside the row, the start of
+// its shortest closed run. Returns the rounds run and the shortest closed
+// run of the row they leave.
+inline Sweep spreadRounds(std::int64_t k) {
+  const Sweep done = sweepRow(zecovi, k);
+  hasChange = true;
+  return done;
 }
 
 // Called from a catch block: writes "<program>: <what>: <reason>" to standard

@@ -4,19 +4,20 @@
 #include "row.hpp"
 
 // Rounds of scan and spread; a round that finds no closed run shorter than
-// MAXN ends the program with -1.
+// MAXN ends the program with -1. The rounds go by sweeps, each of which runs
+// as many rounds as it can in one trip over the row and scans the row they
+// leave as it goes.
 static void runRounds() {
-  std::int64_t atLeast = 1;  // no closed run of the row is shorter
+  std::int64_t k = scanRuns().k;
   do {
     hasChange = false;
-    const RunScan scan = scanRuns(atLeast);
-    if (scan.k == MAXN) {
+    if (k == MAXN) {
       writeOut("-1", 2);
       return;
     }
-    spreadPass(scan.k);
-    ++sol;
-    atLeast = leastAfter(scan.k);
+    const Sweep sweep = spreadRounds(k);
+    sol += sweep.rounds;
+    k = sweep.k;
   } while (hasChange);
   // Never reached: a round whose k is below MAXN always sets the position that
   // closes its shortest run, so hasChange stays true until a scan finds no

@@ -59,10 +59,12 @@ constexpr int plainRows = tracingRows / 10;
 
 // Every round of the model against the row that readRow builds, from a file
 // or a pipe, in memory reserved for the whole row, for part of it or for none
-// of it, and against the scan and the pass on that row.
+// of it; against the scan and the pass on that row; and against sweeps over
+// it in blocks of every size up to the whole row.
 TEST(Differential, RoundsMatchTheModel) {
   std::mt19937_64 random(20261208);
   const std::size_t reserves[] = {wideReserve, 0, 1, 40};
+  const std::size_t sweepBlocks[] = {1, 2, 5, 64, sweepBlock};
   for (int index = 0; index < rowCount; ++index) {
     const std::string input = randomInput(random, index);
     const std::string token = modelToken(input);
@@ -71,7 +73,9 @@ TEST(Differential, RoundsMatchTheModel) {
                                     << token.substr(0, 50));
     readRowOn(input, index % 3 ? Feed::pipe : Feed::file, readBlock, reserve);
     ASSERT_EQ(rowText(zecovi), bitsOf(token));
-    ASSERT_EQ(roundsMismatch(std::move(zecovi), modelRunToken(token, true, 0).rounds), "");
+    const std::vector<ModelRound> rounds = modelRunToken(token, true, 0).rounds;
+    ASSERT_EQ(sweepsMismatch(rowOf(token), rounds, sweepBlocks[index % 5]), "");
+    ASSERT_EQ(roundsMismatch(std::move(zecovi), rounds), "");
   }
 }
 

@@ -244,6 +244,27 @@ inline bool classifiersAgree(const char* p) {
   return true;
 }
 
+// Where sweeps from the start on `row`, `block` words at a time, first differ
+// from the model's rounds, up to the first round whose scan finds no closed
+// run shorter than MAXN; "" where they agree.
+inline std::string sweepsMismatch(BitRow row, const std::vector<ModelRound>& rounds, std::size_t block) {
+  std::int64_t k = scanRow(row).k;
+  std::size_t done = 0;
+  while (k != MAXN) {
+    if (done >= rounds.size() || k != rounds[done].k) return "after " + std::to_string(done) + " rounds, k differs";
+    const Sweep sweep = sweepRow(row, k, block);
+    done += static_cast<std::size_t>(sweep.rounds);
+    const std::string after = "after a sweep to round " + std::to_string(done) + ", ";
+    if (sweep.rounds < 1 || done > rounds.size()) return after + "the rounds are off";
+    if (rowText(row) != rounds[done - 1].row) return after + "the row differs";
+    if (!clearPastEnd(row)) return after + "a bit is set past the end";
+    k = sweep.k;
+  }
+  if (done >= rounds.size() || rounds[done].k != MAXN)
+    return "the sweeps stop after " + std::to_string(done) + " rounds";
+  return "";
+}
+
 // Where the scan and the pass, round after round on `row`, first differ from
 // the model's rounds; "" where they agree. Each scan is made both without and
 // with the least length that the round loops give it.
