@@ -24,11 +24,21 @@
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(SPINDRA_PORTABLE)
 #define SPINDRA_AVX2 1
 #include <immintrin.h>
+// glibc found out what the machine has as the program started; asking the
+// processor again costs tens of microseconds under some hypervisors. Its
+// header is C rather than C++ for clang.
+#if defined(__GLIBC__) && !defined(__clang__) && __has_include(<sys/platform/x86.h>)
+#include <sys/platform/x86.h>
+#endif
 
 // Whether this machine runs AVX2 (and its system saves the AVX registers).
 inline bool haveAvx2() {
+#if defined(CPU_FEATURE_ACTIVE)
+  return CPU_FEATURE_ACTIVE(AVX2);
+#else
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2") != 0;
+#endif
 }
 #endif
 
@@ -379,12 +389,20 @@ constexpr std::size_t sweepBlock = 2048;
 // The most words under a block that a round with a shift below MAXN takes from.
 constexpr std::size_t underMost = (MAXN - 1) / wordBits + 1;
 
+// The most rounds of one sweep: shifts from 1 up, each at least twice the one
+// before, all below MAXN.
+constexpr std::size_t sweepRounds = std::bit_width(static_cast<unsigned>(MAXN - 1));
+
+// The words under a block that all rounds of a sweep take from together: their
+// shifts add up to less than 2 MAXN.
+constexpr std::size_t underAll = 2 * MAXN / wordBits + sweepRounds;
+
 // A round of a sweep: its shift k = 64q + r, and the q + 1 words under the
 // block at hand as the round found them (the round has spread them since).
 struct Stage {
   std::ptrdiff_t q;
   int r;
-  Word under[underMost];
+  Word* under;
 };
 
 // Word i of a row, from `top` down to `bottom` (not included), takes word
@@ -461,7 +479,9 @@ inline Sweep sweepRow(BitRow& row, std::int64_t k, std::size_t block = sweepBloc
   const auto last = static_cast<std::ptrdiff_t>(wordsFor(row.n)) - 1;  // the row's last word
   growWords(row, static_cast<std::size_t>(last) + 1);
   Word* const words = row.words.get();
-  Stage stages[14];  // shifts from 1 up, each at least twice the one before, below MAXN
+  Stage stages[sweepRounds];
+  Word unders[underAll];  // each round's words under the block, one after another
+  std::size_t underUsed = 0;
   std::int64_t rounds = 0;
   auto reach = static_cast<std::ptrdiff_t>(row.count);  // the words that the newest round can have set
   std::ptrdiff_t swept = 0;                             // words [0, swept) are spread by every round so far
@@ -476,10 +496,13 @@ inline Sweep sweepRow(BitRow& row, std::int64_t k, std::size_t block = sweepBloc
   };
   // A round with shift k joins the sweep and spreads the words already swept.
   const auto join = [&](std::int64_t shift) {
-    assert(rounds < 14);
+    assert(rounds < static_cast<std::int64_t>(sweepRounds));
     Stage& stage = stages[rounds++];
     stage.q = static_cast<std::ptrdiff_t>(wordOf(shift));
     stage.r = bitOf(shift);
+    stage.under = unders + underUsed;
+    underUsed += static_cast<std::size_t>(stage.q) + 1;
+    assert(underUsed <= underAll);
     std::fill(stage.under, stage.under + stage.q + 1, Word{0});  // under the row's start, all clear
     reach = std::min(last + 1, reach + stage.q + 1);
     for (std::ptrdiff_t from = 0; from < swept; from += static_cast<std::ptrdiff_t>(block))

@@ -26,7 +26,10 @@
 // The part of the input token in the block being packed. The token is never
 // held whole: every step after readRow reads only the row.
 inline std::string_view s;
-inline BitRow zecovi;          // the row; each round's pass spreads it in place
+// The row; each round's pass spreads it in place. It is never torn down: the
+// end of the process frees its memory at no cost, where unmapping it first
+// costs a system call and a flush of the address translations.
+inline BitRow& zecovi = *new BitRow;
 inline bool hasChange = true;  // the current round's pass found a set source position
 inline std::int64_t sol = 0;   // rounds counted so far
 
