@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +36,21 @@ struct Failure {
 };
 
 [[noreturn]] inline void failReading() { throw Failure{"cannot read standard input", errno}; }
+
+// Waits until fd is ready for `events` (POLLIN or POLLOUT): for a descriptor
+// that is non-blocking (a parent may have set O_NONBLOCK on a pipe it shares),
+// a read or write that would wait fails with EAGAIN instead, and then the
+// program waits here. Returns false, with errno set, if poll(2) fails.
+inline bool awaitReady(int fd, short events) {
+  pollfd watched{fd, events, 0};
+  for (;;) {
+    if (poll(&watched, 1, -1) >= 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+// Whether a failed read or write only found a non-blocking descriptor not ready.
+inline bool wouldWait(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 // The whitespace that separates tokens: space, tab, line feed, vertical tab, form feed, carriage return.
 inline bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -259,7 +275,7 @@ inline void readToken(BitRow& row, int fd, std::size_t block, std::string_view& 
   for (;;) {
     const ssize_t got = read(fd, to, block);
     if (got < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR || (wouldWait(errno) && awaitReady(fd, POLLIN))) continue;
       failReading();
     }
     const char* p = to - held;

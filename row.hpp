@@ -38,7 +38,7 @@ inline void writeOut(const char* buf, std::size_t len) {
   while (len > 0) {
     const ssize_t done = write(STDOUT_FILENO, buf, len);
     if (done < 0) {
-      if (errno == EINTR) continue;
+      if (errno == EINTR || (wouldWait(errno) && awaitReady(STDOUT_FILENO, POLLOUT))) continue;
       throw Failure{"cannot write standard output", errno};
     }
     buf += done;

@@ -173,9 +173,9 @@ struct Target {
   double worst = 0;
   bool measured = false;
 };
-std::map<std::string, Target> targets = {{memory, {1}},   {faults, {600}}, {file8, {2}},    {file9, {2}},
-                                         {pipe8, {1.1}},  {pipe9, {1.1}},  {start4, {1.1}}, {zeros8, {2.5}},
-                                         {flat, {0.2}},   {trace, {1.05}}};
+std::map<std::string, Target> targets = {{memory, {1}},  {faults, {600}}, {file8, {2}},    {file9, {2}},
+                                         {pipe8, {1.1}}, {pipe9, {1.1}},  {start4, {1.1}}, {zeros8, {2.5}},
+                                         {flat, {0.2}},  {trace, {1.05}}};
 
 void judge(const char* target, double value) {
   Target& t = targets.at(target);
@@ -225,7 +225,8 @@ int main(int argc, char** argv) {
                 load, cpus);
   const bool huge = hugePagesOffered();
   if (!huge)
-    std::printf("note: this kernel offers no transparent huge pages: each 4 KiB of a row is a page fault of its own\n\n");
+    std::printf(
+        "note: this kernel offers no transparent huge pages: each 4 KiB of a row is a page fault of its own\n\n");
 
   const std::vector<std::string> patterns = {"random-0.05", "random-0.5", "random-0.95", "10",
                                              "110",         "1-then-0s",  "0s-then-1",   "all-1s"};

@@ -1,13 +1,14 @@
 // libFuzzer target, all in-process. The first byte of an input picks the
 // block size the reader uses (1 to 256 bytes, more on long inputs so that a
-// run stays quick) and the words it reserves for the row (none, one, or
-// enough); the rest is standard input. Checked against the exact
-// whitespace set and the literal model:
-// - the input's 64-byte blocks, from an offset the first byte picks: both
-//   classifiers, bit by bit;
+// run stays quick), the words it reserves for the row (none, one, or enough)
+// and the words a sweep takes at a time (1 to 128); the rest is standard
+// input. Checked against the exact whitespace set and the literal model:
+// - the input's 64-byte blocks, from an offset the first byte picks: every
+//   classifier, bit by bit;
 // - readRow, from a pipe, block by block: the row;
 // - every round of the scan and the pass on that row: k, pos, whether the pass
 //   reached a target and grew the row, and the row;
+// - sweeps over the row: the row after each, and the next round's k;
 // - each program's whole output, where the model's is short enough to check.
 // A mismatch aborts.
 
@@ -82,10 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The rounds as the tracing program runs them; the plain program's are the
   // same up to its first round with k = MAXN.
   const ModelRun model = modelRunToken(token, true, traceCap);
+  expect(sweepsMismatch(copyOf(zecovi), model.rounds, std::size_t{1} << data[0] % 8).empty(), "a sweep", input);
   expect(roundsMismatch(std::move(zecovi), model.rounds).empty(), "a round", input);
 
-  expect(runShell(input, block, reserve, plain::runRounds) == modelRunToken(token, false).output, "spindra's output",
-         input);
+  const std::string plainOutput = modelRunToken(token, false, traceCap, false).output;
+  expect(runShell(input, block, reserve, plain::runRounds) == plainOutput, "spindra's output", input);
   if (!model.traceCut) {
     expect(runShell(input, block, reserve, tracing::runRounds) == model.output, "spindra2's output", input);
   }

@@ -17,7 +17,7 @@ struct ModelRound {
   bool stopped = false;    // the stop rule ended the program at this scan
   bool hasChange = false;  // after the pass
   bool grew = false;       // the pass set a position that was clear
-  std::string row;         // the row after the round, "0" and "1"
+  std::vector<char> row;   // the row after the round, a byte a position
 };
 
 struct ModelRun {
@@ -32,12 +32,6 @@ inline std::string modelToken(const std::string& input) {
   std::string token;
   in >> token;
   return token;
-}
-
-inline std::string modelRowText(const std::vector<char>& row) {
-  std::string text(row.size(), '0');
-  for (std::size_t i = 0; i < row.size(); ++i) text[i] = row[i] ? '1' : '0';
-  return text;
 }
 
 // Runs the plain (tracing = false) or tracing program on the token s. The
@@ -97,7 +91,7 @@ inline ModelRun modelRunToken(const std::string& s, bool tracing,
     round.hasChange = hasChange;
     zecovi = zecovi2;
     if (keepRounds) {
-      round.row = modelRowText(zecovi);
+      round.row = zecovi;
       run.rounds.push_back(round);
     }
     if (tracing && !round.grew) break;

@@ -179,6 +179,49 @@ TEST(Programs, SurviveAFileThatChangesWhileRead) {
   }
 }
 
+// A parent may hand over a pipe with O_NONBLOCK set: a read or a write that
+// would wait then fails with EAGAIN, and the programs wait for the pipe.
+TEST(Programs, WaitOnPipesThatDoNotBlock) {
+  const auto noBlocking = [](int fd) { return fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK) == 0; };
+  // Standard input: the token in pieces 20 ms apart.
+  const std::vector<std::string> pieces = {"\n 10", "01", std::string(70, '0'), "1\n"};
+  std::string input;
+  for (const std::string& piece : pieces) input += piece;
+  for (const char* program : {SPINDRA, SPINDRA2}) {
+    SCOPED_TRACE(program);
+    std::thread writer;
+    const int in = feedPipe(pieces, writer, std::chrono::milliseconds(20));
+    ASSERT_TRUE(noBlocking(in));
+    const Result result = runOn(program, in);
+    closeInput(in, writer);
+    EXPECT_EQ(result.out, modelRun(input, std::string_view(program) == SPINDRA2).output);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+  }
+  // Standard output: half a megabyte of trace into a pipe drained 4 KiB a millisecond.
+  const std::string row = "1" + std::string(3000, '0');
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  ASSERT_TRUE(noBlocking(ends[1]));
+  std::string received;
+  std::thread drainer([&received, fd = ends[0]] {
+    char buf[4096];
+    for (ssize_t got; (got = read(fd, buf, sizeof buf)) > 0;) {
+      received.append(buf, static_cast<std::size_t>(got));
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  const int in = tempFile(row);
+  const Result result = runOn(SPINDRA2, in, ends[1]);
+  close(ends[1]);
+  drainer.join();
+  close(ends[0]);
+  close(in);
+  EXPECT_TRUE(received == modelRun(row, true).output) << "received " << received.size() << " bytes";
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+}
+
 TEST(Programs, EndOnSigpipeWhenTheReaderIsGone) {
   int ends[2];
   ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);

@@ -372,28 +372,30 @@ TEST(SystemCalls, ReadAndWriteGoOnWhenASignalInterrupts) {
   sigaction(SIGUSR1, &saved, nullptr);
 }
 
-// Positions past 2^31 - 1 (32-bit positions would wrap there).
-TEST(LongRows, PositionsPastTwoToThe31) {
-  const std::int64_t n = (std::int64_t{1} << 31) + 200;
-  const std::int64_t at = (std::int64_t{1} << 31) + 100;
+// Positions past 2^31 - 1 and across 2^32, where positions cut to 32 bits,
+// signed or not, would wrap: the word of each position around 2^32, and runs
+// of 2 appended across 2^32 and 50 positions above, spread by 2. The row's
+// memory is only touched where the runs are, and by the pass.
+TEST(LongRows, PositionsAcross32Bits) {
+  const std::int64_t at = (std::int64_t{1} << 32) - 1;
+  for (const std::int64_t i : {at, at + 1, at + 2}) {
+    EXPECT_EQ(wordOf(i), static_cast<std::size_t>(i / 64)) << i;
+    EXPECT_EQ(bitOf(i), static_cast<int>(i % 64)) << i;
+  }
   BitRow row;
-  resizeWords(row, wordsFor(n));
-  row.n = n;
-  setBit(row, at);
-  setBit(row, at + 1);
-  setBit(row, at + 50);
-  setBit(row, at + 51);
+  row.n = at;
+  appendBits(row, 0b11, 2);
+  row.n += 48;
+  appendBits(row, 0b11, 2);
+  row.n += 100;
   RunScan scan = scanRow(row);
   EXPECT_EQ(scan.k, 2);
   EXPECT_EQ(scan.pos, at + 50);
   const Spread done = spreadRow(row, scan.k);
   EXPECT_TRUE(done.reached);
   EXPECT_TRUE(done.grew);
-  EXPECT_TRUE(testBit(row, at + 2));
-  EXPECT_TRUE(testBit(row, at + 3));
-  EXPECT_TRUE(testBit(row, at + 53));
-  EXPECT_FALSE(testBit(row, at + 4));
-  EXPECT_FALSE(testBit(row, at + 54));
+  for (const std::int64_t i : {at, at + 3, at + 50, at + 53}) EXPECT_TRUE(testBit(row, i)) << i;
+  for (const std::int64_t i : {at - 1, at + 4, at + 49, at + 54}) EXPECT_FALSE(testBit(row, i)) << i;
   scan = scanRow(row);
   EXPECT_EQ(scan.k, 4);
   EXPECT_EQ(scan.pos, at + 50);
