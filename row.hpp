@@ -108,9 +108,21 @@ inline int reportFailure(const char* program) {
   return 1;
 }
 
-// The whole of either program: reads the row, runs the program's round loop,
-// and reports a failure under the program's name; returns the exit status.
-inline int runProgram(const char* program, void (&runRounds)()) {
+// Says on standard error that the program ignores its arguments: a file
+// named as one would otherwise go unread in silence, while the program waits
+// for standard input or reads whatever is there.
+inline void noteIgnoredArguments(const char* program) {
+  char line[256];
+  const int len =
+      std::snprintf(line, sizeof line, "%s: arguments are ignored; the row is read from standard input\n", program);
+  if (len > 0) (void)!write(STDERR_FILENO, line, std::min(static_cast<std::size_t>(len), sizeof line - 1));
+}
+
+// The whole of either program, given its name and how many arguments it has
+// (argc): reads the row, runs the program's round loop, and reports a failure
+// under the program's name; returns the exit status.
+inline int runProgram(const char* program, void (&runRounds)(), int argc) {
+  if (argc > 1) noteIgnoredArguments(program);
   try {
     readRow();
     runRounds();

@@ -26,4 +26,4 @@ static void runRounds() {
   writeNumber(sol);
 }
 
-int main() { return runProgram("spindra", runRounds); }
+int main(int argc, char** /*argv*/) { return runProgram("spindra", runRounds, argc); }

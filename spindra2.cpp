@@ -55,4 +55,4 @@ static void runRounds() {
   writeNumber(sol);
 }
 
-int main() { return runProgram("spindra2", runRounds); }
+int main(int argc, char** /*argv*/) { return runProgram("spindra2", runRounds, argc); }

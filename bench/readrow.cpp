@@ -4,4 +4,4 @@
 
 static void noRounds() {}
 
-int main() { return runProgram("readrow", noRounds); }
+int main(int argc, char** /*argv*/) { return runProgram("readrow", noRounds, argc); }

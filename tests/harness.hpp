@@ -94,8 +94,13 @@ inline void closeInput(int fd, std::thread& writer) {
 
 // Runs `program` with standard input on inFd (-1: closed) and standard output
 // on outFd (-1: captured in Result::out); standard error is captured. A
-// nonzero addressLimit caps the program's address space, in bytes.
-inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addressLimit = 0) {
+// nonzero addressLimit caps the program's address space, in bytes; `args`
+// are its arguments.
+inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addressLimit = 0,
+                    const std::vector<std::string>& args = {}) {
+  std::vector<char*> argv = {const_cast<char*>(program)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   const int out = outFd >= 0 ? outFd : tempFile();
   const int err = tempFile();
   const pid_t pid = fork();
@@ -112,7 +117,7 @@ inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addres
     }
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    execl(program, program, static_cast<char*>(nullptr));
+    execv(program, argv.data());
     _exit(127);
   }
   int wstatus = 0;

@@ -1,7 +1,8 @@
 #!/bin/sh
 # install: checks the manual pages with groff, installs with cmake --install
 #   and from the Debian package, and runs the installed programs on a sample row.
-# lintian: checks the Debian package with lintian, which must report nothing.
+# lintian: checks the Debian package with lintian, which must report nothing,
+#   not even an informational tag (lintian -I).
 # Usage: install_test.sh install|lintian SOURCE_DIR BUILD_DIR
 # A missing tool fails the install check, naming its package; lintian, an
 # optional extra on a developer's machine, is skipped (status 77) when missing.
@@ -25,7 +26,7 @@ if [ "$mode" = lintian ]; then
   need lintian lintian 77
   (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" > /dev/null)
   # lintian reports on standard output; on standard error it only warns that it runs as root.
-  report=$(lintian "$work"/*.deb)
+  report=$(lintian -I "$work"/*.deb)
   [ -z "$report" ] || { echo "lintian on the package:"; echo "$report"; exit 1; }
   echo "lintian: nothing to report on $(basename "$work"/*.deb)"
   exit 0
@@ -51,7 +52,13 @@ check() {
 
 cmake --install "$build" --prefix "$work/prefix" > /dev/null
 check "$work/prefix"
+# The lintian override is the package's alone.
+[ ! -e "$work/prefix/share/lintian" ] || { echo "cmake --install put a lintian override under the prefix"; exit 1; }
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" > /dev/null)
 dpkg-deb -x "$work"/*.deb "$work/root"
 check "$work/root/usr"
+# Static programs: the package says why, in its lintian override.
+if grep -q '^SPINDRA_STATIC:BOOL=ON' "$build/CMakeCache.txt"; then
+  [ -f "$work/root/usr/share/lintian/overrides/spindra" ] || { echo "the package lacks its lintian override"; exit 1; }
+fi
 echo "manual pages, install tree and package: fine ($(basename "$work"/*.deb))"

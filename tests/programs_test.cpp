@@ -48,6 +48,26 @@ TEST(Programs, WriteExactlyTheResultAndTrace) {
   }
 }
 
+// The programs take no arguments. Given some, they say on standard error that
+// they ignore them, and read and write as without.
+TEST(Programs, SayThatTheyIgnoreArguments) {
+  const std::vector<std::vector<std::string>> argumentLists = {{}, {"examples/1001.txt"}, {"--help", ""}};
+  for (const std::vector<std::string>& arguments : argumentLists) {
+    for (const char* name : {"spindra", "spindra2"}) {
+      SCOPED_TRACE(testing::Message() << name << " with " << arguments.size() << " arguments");
+      const int in = tempFile("1001\n");
+      const bool tracing = std::string_view(name) == "spindra2";
+      const Result result = runOn(tracing ? SPINDRA2 : SPINDRA, in, -1, 0, arguments);
+      close(in);
+      EXPECT_EQ(result.out, modelRun("1001", tracing).output);
+      EXPECT_EQ(result.status, 0);
+      EXPECT_EQ(result.err, arguments.empty()
+                                ? ""
+                                : std::string(name) + ": arguments are ignored; the row is read from standard input\n");
+    }
+  }
+}
+
 TEST(Programs, EmptyStandardInput) {
   const int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
   for (const char* program : {SPINDRA, SPINDRA2}) {
