@@ -40,6 +40,9 @@ inline bool haveAvx2() {
   return __builtin_cpu_supports("avx2") != 0;
 #endif
 }
+
+// Whether the kernels take their AVX2 form on this machine: looked up once.
+inline const bool avx2Here = haveAvx2();
 #endif
 
 constexpr std::int32_t MAXN = 10000;  // start value of k: no closed run shorter than this
@@ -253,8 +256,7 @@ inline void scanWord(Scanning& scan, std::size_t i, Word below, Word x, Word abo
     if (starts != 0) scan.k = shortestRun(x, 0, starts, scan.k);
   } else {
     const Word starts = x & ~((x << 1) | (below >> (wordBits - 1)));
-    if (starts != 0 && (starts & ~runsAtLeast(x, above, static_cast<int>(scan.k))) != 0)
-      scan.k = shortestRun(x, above, starts, scan.k);
+    if (starts != 0) scan.k = shortestRun(x, above, starts, scan.k);
   }
 }
 
@@ -277,8 +279,7 @@ inline void scanWords(Scanning& scan, const Word* words, std::size_t from, std::
   while (i < to) {
     std::size_t stretch = to;  // the words to test one at a time
 #if defined(SPINDRA_AVX2)
-    static const bool avx2 = haveAvx2();
-    if (avx2 && i > 0) {
+    if (avx2Here && i > 0) {
       i = skipNoShorterAvx2(words, i, to, k);
       stretch = std::min(to, i + 4);
     }
@@ -448,8 +449,7 @@ inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, Sta
   for (std::ptrdiff_t t = 0; t <= q; ++t) next[t] = found(to - q - 1 + t);
   const std::ptrdiff_t inside = std::min(to - 1, from + q);  // steps above it take their words from the block
 #if defined(SPINDRA_AVX2)
-  static const bool avx2 = haveAvx2();
-  if (avx2) {
+  if (avx2Here) {
     spreadWordsAvx2(words, to - 1, inside, q, r);
   } else {
     spreadWords(words, to - 1, inside, q, r);

@@ -169,8 +169,7 @@ template <void (*classify)(const char*, Word&, Word&)>
 // packWordsWith, with the best classifier that this machine has.
 inline std::size_t packWords(BitRow& row, const char* p, std::size_t len) {
 #if defined(SPINDRA_AVX2)
-  static const bool avx2 = haveAvx2();
-  if (avx2) return packWordsAvx2(row, p, len);
+  if (avx2Here) return packWordsAvx2(row, p, len);
 #endif
   return packWordsWith<classify64>(row, p, len);
 }

@@ -261,7 +261,7 @@ inline bool classifiersAgree(const char* p) {
   }
   std::vector<void (*)(const char*, Word&, Word&)> classifiers = {classify64, classify64Portable};
 #if defined(SPINDRA_AVX2)
-  if (haveAvx2()) classifiers.push_back(classify64Avx2);
+  if (avx2Here) classifiers.push_back(classify64Avx2);
 #endif
   for (const auto classify : classifiers) {
     Word ones, spaces;
