@@ -3,7 +3,9 @@
 #   and from the Debian package, and runs the installed programs on a sample row.
 # lintian: checks the Debian package with lintian, which must report nothing,
 #   not even an informational tag (lintian -I) for the static programs.
-# Usage: install_test.sh install|lintian SOURCE_DIR BUILD_DIR
+# reproducible: builds and packages the source twice, in two copies of it at
+#   different paths and times, as the README says, and compares the packages.
+# Usage: install_test.sh install|lintian|reproducible SOURCE_DIR BUILD_DIR
 # A missing tool fails the install check, naming its package; lintian, an
 # optional extra on a developer's machine, is skipped (status 77) when missing.
 set -eu
@@ -34,6 +36,31 @@ if [ "$mode" = lintian ]; then
   report=$(lintian $informational "$work"/*.deb)
   [ -z "$report" ] || { echo "lintian on the package:"; echo "$report"; exit 1; }
   echo "lintian: nothing to report on $(basename "$work"/*.deb)"
+  exit 0
+fi
+
+if [ "$mode" = reproducible ]; then
+  # copy DIR: the source in DIR: a clone of its commit with the tree as it stands on top, or a plain copy.
+  copy() {
+    if git -C "$src" rev-parse --git-dir >/dev/null 2>&1; then
+      git clone -q "$src" "$1"
+      (cd "$src" && git ls-files -z | tar --null --ignore-failed-read -T - -cf - 2>/dev/null) | tar -C "$1" -xf -
+    else
+      mkdir "$1"
+      (cd "$src" && tar --exclude='./build*' -cf - .) | tar -C "$1" -xf -
+    fi
+  }
+  for copy in first second; do
+    copy "$work/$copy"
+    cmake -S "$work/$copy" -B "$work/$copy/build" -DBUILD_TESTING=OFF > "$work/$copy.log" 2>&1 &&
+      cmake --build "$work/$copy/build" -j 2 >> "$work/$copy.log" 2>&1 &&
+      (cd "$work/$copy/build" && umask 022 && env -u SOURCE_DATE_EPOCH cpack -G DEB >> "$work/$copy.log" 2>&1) ||
+      { tail -n 20 "$work/$copy.log"; exit 1; }
+    sleep 1  # the second package is made at another second
+  done
+  cmp "$work"/first/build/*.deb "$work"/second/build/*.deb ||
+    { echo "two packagings of the same source differ"; exit 1; }
+  echo "two packagings of the same source, at different paths and times: the same bytes"
   exit 0
 fi
 
