@@ -2,8 +2,8 @@
 // state, and the steps that apply the kernels to it (readRow, scanRuns,
 // spreadPass), the output, and the report of a failure.
 //
-// Two layers. The kernels (bits.hpp, input.hpp, memory.hpp) take the row they
-// work on, so tests and the fuzz target call them on rows of their own. This
+// Two layers. The kernels (memory.hpp, bits.hpp, input.hpp, scan.hpp,
+// spread.hpp) take the row they work on, so tests and the fuzz target call them on rows of their own. This
 // shell holds the program-wide state and applies them to it.
 #pragma once
 
@@ -22,6 +22,8 @@
 #include "bits.hpp"
 #include "input.hpp"
 #include "memory.hpp"
+#include "scan.hpp"
+#include "spread.hpp"
 
 // The part of the input token in the block being packed. The token is never
 // held whole: every step after readRow reads only the row.

@@ -1,0 +1,236 @@
+// The run scan: the shortest closed run of a row and the start of its last
+// run. It jumps from run to run with bit counts and measures all runs inside
+// a word at once with shifts; once a run of at most 64 is known, it only
+// tests each word for a shorter one, four words at a time with AVX2. The
+// incremental form (Scanning, scanWords) follows a row as it is built or
+// spread.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cstdint>
+#include <limits>
+
+#include "bits.hpp"
+
+constexpr std::int32_t MAXN = 10000;  // start value of k: no closed run shorter than this
+
+// What one scan of the row finds: the shortest closed run (capped at MAXN) and
+// the start of the last run, or -1 for a row without a set bit.
+struct RunScan {
+  std::int64_t k;
+  std::int64_t pos;
+};
+
+// The positions of x where `len` consecutive set bits begin (len in 1..64),
+// with `above` as the word above x: a run may go on into it.
+inline Word runsAtLeast(Word x, Word above, int len) {
+  int have = 1;  // x now marks the starts of `have` consecutive set bits, and so does above
+  while (2 * have <= len) {
+    x &= (x >> have) | (above << (wordBits - have));
+    above &= above >> have;
+    have *= 2;
+  }
+  // Two overlapping stretches of `have` bits cover len bits.
+  const int rest = len - have;
+  return rest == 0 ? x : x & ((x >> rest) | (above << (wordBits - rest)));
+}
+
+// Whether a run of x that begins at a bit of `starts` is shorter than len
+// (len in 1..64), where each such run ends inside x or in `above`, the word
+// above it. Adding its start to a run carries through it to the clear bit
+// that closes it; (starts << len) - starts marks the len positions from each
+// start, exactly as long as no run is shorter, and the first shorter run's
+// closing bit among them in any case.
+inline bool hasShorterRun(Word x, Word above, Word starts, int len) {
+  const Word sumLow = x + starts;
+  const Word sumHigh = above + (sumLow < x ? 1 : 0);
+  const Word upLow = (starts << (len - 1)) << 1;
+  const Word upHigh = starts >> (wordBits - len);
+  const Word spanLow = upLow - starts;
+  const Word spanHigh = upHigh - (upLow < starts ? 1 : 0);
+  return ((sumLow & ~x & spanLow) | (sumHigh & ~above & spanHigh)) != 0;
+}
+
+#if defined(SPINDRA_AVX2)
+[[gnu::target("avx2")]] inline __m256i loadFour(const Word* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// Unsigned a > b in each word, from the signed comparison with the top bits
+// flipped: all ones where it holds.
+[[gnu::target("avx2")]] inline __m256i greaterUnsigned(__m256i a, __m256i b) {
+  const __m256i sign = _mm256_set1_epi64x(std::numeric_limits<std::int64_t>::min());
+  return _mm256_cmpgt_epi64(_mm256_xor_si256(a, sign), _mm256_xor_si256(b, sign));
+}
+
+// The first word from `from` on where a run shorter than len (1..64) begins,
+// give or take three: hasShorterRun for four words at a time, each with the
+// words next to it. Words from - 1 to `to` must be there (from at least 1).
+[[gnu::target("avx2")]] inline std::size_t skipNoShorterAvx2(const Word* words, std::size_t from, std::size_t to,
+                                                             int len) {
+  const __m128i one = _mm_cvtsi32_si128(1);
+  const __m128i top = _mm_cvtsi32_si128(wordBits - 1);
+  const __m128i up = _mm_cvtsi32_si128(len);
+  const __m128i down = _mm_cvtsi32_si128(wordBits - len);
+  std::size_t i = from;
+  for (; i + 4 <= to; i += 4) {
+    const __m256i x = loadFour(words + i);
+    const __m256i next = loadFour(words + i + 1);
+    const __m256i starts = _mm256_andnot_si256(
+        _mm256_or_si256(_mm256_sll_epi64(x, one), _mm256_srl_epi64(loadFour(words + i - 1), top)), x);
+    const __m256i sumLow = _mm256_add_epi64(x, starts);
+    const __m256i sumHigh = _mm256_sub_epi64(next, greaterUnsigned(x, sumLow));  // adds the carry
+    const __m256i upLow = _mm256_sll_epi64(starts, up);                          // a shift by 64 clears a word
+    const __m256i spanLow = _mm256_sub_epi64(upLow, starts);
+    const __m256i spanHigh =
+        _mm256_add_epi64(_mm256_srl_epi64(starts, down), greaterUnsigned(starts, upLow));  // less the borrow
+    const __m256i hit = _mm256_or_si256(_mm256_and_si256(_mm256_andnot_si256(x, sumLow), spanLow),
+                                        _mm256_and_si256(_mm256_andnot_si256(next, sumHigh), spanHigh));
+    if (!_mm256_testz_si256(hit, hit)) break;
+  }
+  return i;
+}
+#endif
+
+// The length of the shortest run of x that begins at a bit of `starts`, if it
+// is shorter than cap; cap otherwise. Each such run must end inside x, or in
+// `above`, the word above it.
+inline std::int64_t shortestRun(Word x, Word above, Word starts, std::int64_t cap) {
+  if (cap <= wordBits && (starts & ~runsAtLeast(x, above, static_cast<int>(cap))) == 0) return cap;
+  // Some run is at most hi long: find the smallest length that one of them has.
+  int lo = 1;
+  int hi = static_cast<int>(std::min<std::int64_t>(cap, wordBits)) - 1;
+  while (lo < hi) {
+    const int mid = (lo + hi) / 2;
+    if ((starts & ~runsAtLeast(x, above, mid + 1)) != 0) {
+      hi = mid;
+    } else {
+      lo = mid + 1;
+    }
+  }
+  return lo;
+}
+
+// The start of the last run of the row, or -1 if no position is set.
+inline std::int64_t lastRunStart(const BitRow& row) {
+  std::size_t i = row.count;
+  while (i > 0 && row.words[i - 1] == 0) --i;
+  if (i == 0) return -1;
+  --i;
+  const int top = wordBits - 1 - std::countl_zero(row.words[i]);
+  Word clears = ~row.words[i] & ((Word{2} << top) - 1);  // clear bits at or below the top set bit
+  while (clears == 0) {
+    if (i == 0) return 0;
+    clears = ~row.words[--i];
+  }
+  return static_cast<std::int64_t>(i * wordBits) + wordBits - std::countl_zero(clears);
+}
+
+// After a round with shift k every closed run is at least 2k long: the least
+// length that the next round's scan can find.
+inline std::int64_t leastAfter(std::int64_t k) { return std::min<std::int64_t>(2 * k, MAXN); }
+
+// A scan of a row in progress, a word at a time from the bottom: the
+// shortest closed run so far, capped at MAXN.
+//
+// In two phases. While no closed run of at most 64 has been seen, runs inside
+// a word are measured all at once with shifts, and a run that crosses into the
+// next word is carried over. From then on only a run shorter than the
+// shortest so far matters, and such a run ends at the latest in the word above
+// the one it begins in: each word where a run begins is tested with the word
+// above it, and nothing is carried.
+struct Scanning {
+  std::int64_t k = MAXN;
+  std::int64_t carried = -1;  // the start of a run that reaches the top of the last word taken
+};
+
+// Takes word i of a row, x, between `below` and `above`, the words next to it.
+// Past the row's end counts as set, so that a run that reaches its last
+// position stays open; a word past those held is clear.
+inline void scanWord(Scanning& scan, std::size_t i, Word below, Word x, Word above) {
+  const auto base = static_cast<std::int64_t>(i * wordBits);
+  if (scan.carried >= 0) {  // the run ends in x, unless it fills x
+    if (x == allOnes && scan.k > wordBits) return;
+    if (x != allOnes) scan.k = std::min(scan.k, base + std::countr_one(x) - scan.carried);
+    scan.carried = -1;
+    if (scan.k > wordBits) x &= x + 1;  // drop the run just closed
+  }
+  if (scan.k > wordBits) {
+    if (x == 0) return;
+    Word starts = x & ~(x << 1);
+    if (x >> (wordBits - 1)) {  // the top run goes on into the next word
+      scan.carried = base + wordBits - std::countl_one(x);
+      starts ^= std::bit_floor(starts);
+    }
+    if (starts != 0) scan.k = shortestRun(x, 0, starts, scan.k);
+  } else {
+    const Word starts = x & ~((x << 1) | (below >> (wordBits - 1)));
+    if (starts != 0) scan.k = shortestRun(x, above, starts, scan.k);
+  }
+}
+
+// Scans words [from, to) of a row, whose words from - 1 to `to` are there and
+// final; stops once the shortest closed run is atLeast long. While no closed
+// run of at most 64 has been seen, whole words inside a run or between runs
+// are skipped; from then on the words go by without a branch but the one
+// taken where a shorter run begins.
+inline void scanWords(Scanning& scan, const Word* words, std::size_t from, std::size_t to, std::int64_t atLeast) {
+  std::size_t i = from;
+  for (; i < to && scan.k > atLeast && (scan.k > wordBits || scan.carried >= 0); ++i) {
+    if (scan.k > wordBits) {
+      const Word uniform = scan.carried >= 0 ? allOnes : 0;
+      while (i + 1 < to && words[i] == uniform) ++i;
+    }
+    scanWord(scan, i, i > 0 ? words[i - 1] : 0, words[i], words[i + 1]);
+  }
+  if (i == to || scan.k <= atLeast) return;
+  auto k = static_cast<int>(scan.k);
+  while (i < to) {
+    std::size_t stretch = to;  // the words to test one at a time
+#if defined(SPINDRA_AVX2)
+    if (avx2Here && i > 0) {
+      i = skipNoShorterAvx2(words, i, to, k);
+      stretch = std::min(to, i + 4);
+    }
+#endif
+    for (Word below = i > 0 ? words[i - 1] : 0; i < stretch; ++i) {
+      const Word x = words[i];
+      const Word starts = x & ~((x << 1) | (below >> (wordBits - 1)));
+      if (starts != 0 && hasShorterRun(x, words[i + 1], starts, k)) {
+        k = static_cast<int>(shortestRun(x, words[i + 1], starts, k));
+        if (k <= atLeast) {
+          scan.k = k;
+          return;
+        }
+      }
+      below = x;
+    }
+  }
+  scan.k = k;
+}
+
+// Finds the shortest closed run of the row (capped at MAXN) and the start of
+// its last run. atLeast is a length that no closed run of the row is shorter
+// than (see leastAfter); the scan stops as soon as it finds a run that short.
+inline RunScan scanRow(const BitRow& row, std::int64_t atLeast = 1) {
+  assert(clearPastEnd(row) && atLeast >= 1);
+  const Word* const words = row.words.get();
+  const std::size_t count = row.count;
+  const bool reachesEnd = count == wordsFor(row.n);  // else positions from 64 * count on are clear
+  const Word pastEnd = ~lowBits(bitOf(row.n - 1) + 1);
+  const auto wordAt = [&](std::size_t j) {
+    if (j + 1 < count) return words[j];
+    if (j + 1 == count) return reachesEnd ? words[j] | pastEnd : words[j];
+    return reachesEnd ? allOnes : Word{0};
+  };
+  Scanning scan;
+  // The last two words held, and the one past them, where the row's end shows.
+  const std::size_t ends = count < 2 ? 0 : count - 2;
+  scanWords(scan, words, 0, ends, atLeast);
+  for (std::size_t i = ends; i <= count && scan.k > atLeast; ++i)
+    scanWord(scan, i, i > 0 ? wordAt(i - 1) : 0, wordAt(i), wordAt(i + 1));
+  assert(scan.k >= atLeast);
+  return {scan.k, lastRunStart(row)};
+}

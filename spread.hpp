@@ -1,0 +1,229 @@
+// Spreading: the pass that copies every set position k positions up, in
+// place, and the sweep that runs several rounds of it in one trip through the
+// row. Both shift whole words, four at a time with AVX2.
+#pragma once
+
+#include <algorithm>
+#include <bit>
+#include <cassert>
+#include <cstdint>
+
+#include "scan.hpp"
+
+// What one spreading pass did: whether some set position had its target
+// inside the row, and whether the row gained a position it did not have.
+struct Spread {
+  bool reached;
+  bool grew;
+};
+
+// Spreads the row in place: every set position i with i + k < n also sets
+// i + k. One pass over the words from the top down: word i takes the words k
+// positions below it, shifted into place, and those are still as the pass
+// found them, since they lie below it. Spreading in place needs no second row;
+// building one costs more in page faults alone than all the passes of a long
+// row.
+//
+// With k = 64q + r, word i takes the top r bits of word i - q - 1 into its
+// bottom and the rest of word i - q above them. For example k = 70 (q = 1,
+// r = 6) on a row of n = 200 positions, words 0 to 3: word 3 takes bits 58..63
+// of word 1 (positions 122..127) into its bits 0..5 (positions 192..197) and
+// word 2 shifted up by 6 above them, and is then cut at n, so only its bits
+// 0..7 stay; word 2 takes word 0 and word 1 the same way; word 1 (i = q) takes
+// only word 0 shifted up by 6, sources 0..57 landing on 70..127; word 0 (i < q)
+// takes nothing.
+inline Spread spreadRow(BitRow& row, std::int64_t k) {
+  const auto count = static_cast<std::ptrdiff_t>(row.count);
+  if (k >= row.n || count == 0) return {false, false};  // no step, or no set bit to spread
+  const auto q = static_cast<std::ptrdiff_t>(wordOf(k));
+  const int r = bitOf(k);
+  const auto last = static_cast<std::ptrdiff_t>(wordsFor(row.n)) - 1;             // the row's last word
+  resizeWords(row, static_cast<std::size_t>(std::min(last + 1, count + q + 1)));  // the words a spread bit can reach
+  Word* const words = row.words.get();
+  Word reached = 0;  // every source bit that lands inside the row
+  Word gained = 0;   // every landing bit that was clear
+  const auto put = [&](std::ptrdiff_t i, Word up) {
+    reached |= up;
+    gained |= up & ~words[i];
+    words[i] |= up;
+  };
+  // The source bits that land in word i > q; the shift by 63 - r and then 1
+  // is a shift by 64 - r that stays defined for r = 0.
+  const auto landing = [&](std::ptrdiff_t i) {
+    return (words[i - q] << r) | ((words[i - q - 1] >> 1) >> (wordBits - 1 - r));
+  };
+  auto i = static_cast<std::ptrdiff_t>(row.count) - 1;
+  if (i == last) {  // cut at n
+    put(i, (i > q ? landing(i) : words[0] << r) & lowBits(bitOf(row.n - 1) + 1));
+    --i;
+  }
+  for (; i > q; --i) put(i, landing(i));
+  if (i == q) put(q, words[0] << r);
+  assert(clearPastEnd(row));
+  return {reached != 0, gained != 0};
+}
+
+// --- sweeps of several rounds ----------------------------------------------------
+//
+// A long row spread round by round costs a trip through memory for every
+// round. A sweep runs several rounds in one trip from the bottom of the row
+// up, a block of words at a time: each round in turn spreads the block while
+// it is in the cache, and the scan of the newest round's row follows right
+// behind. A round joins the sweep as soon as its shift is known, and that is
+// early on most rows: after a round with shift k no closed run is shorter
+// than 2k (leastAfter), so a run of exactly 2k found near the bottom settles
+// the next shift. The new round then catches up on the words already swept.
+
+// The words a sweep takes at a time: 16 KiB, which the first-level cache
+// holds while every round of the sweep spreads them.
+constexpr std::size_t sweepBlock = 2048;
+
+// The most words under a block that a round with a shift below MAXN takes from.
+constexpr std::size_t underMost = (MAXN - 1) / wordBits + 1;
+
+// The most rounds of one sweep: shifts from 1 up, each at least twice the one
+// before, all below MAXN.
+constexpr std::size_t sweepRounds = std::bit_width(static_cast<unsigned>(MAXN - 1));
+
+// The words under a block that all rounds of a sweep take from together: their
+// shifts add up to less than 2 MAXN.
+constexpr std::size_t underAll = 2 * MAXN / wordBits + sweepRounds;
+
+// A round of a sweep: its shift k = 64q + r, and the q + 1 words under the
+// block at hand as the round found them (the round has spread them since).
+struct Stage {
+  std::ptrdiff_t q;
+  int r;
+  Word* under;
+};
+
+// Word i of a row, from `top` down to `bottom` (not included), takes word
+// i - q shifted up by r, and the top r bits of word i - q - 1 below them. From
+// the top down, each step reads only words below it that no step so far has
+// written. The shift by 63 - r and then 1 is a shift by 64 - r that stays
+// defined for r = 0.
+inline void spreadWords(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, std::ptrdiff_t q, int r) {
+  for (std::ptrdiff_t i = top; i > bottom; --i)
+    words[i] |= (words[i - q] << r) | ((words[i - q - 1] >> 1) >> (wordBits - 1 - r));
+}
+
+#if defined(SPINDRA_AVX2)
+// The same, four words at a time: the steps of words i - 3 to i read words
+// from i - q - 4 to i, all of them before any is written.
+[[gnu::target("avx2")]] inline void spreadWordsAvx2(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom,
+                                                    std::ptrdiff_t q, int r) {
+  const __m128i up = _mm_cvtsi32_si128(r);
+  const __m128i down = _mm_cvtsi32_si128(wordBits - r);  // a shift by 64 clears a word
+  std::ptrdiff_t i = top;
+  for (; i - 3 > bottom; i -= 4) {
+    auto* const at = reinterpret_cast<__m256i*>(words + i - 3);
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i - 3 - q));
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i - 4 - q));
+    const __m256i taken = _mm256_or_si256(_mm256_sll_epi64(high, up), _mm256_srl_epi64(low, down));
+    _mm256_storeu_si256(at, _mm256_or_si256(_mm256_loadu_si256(at), taken));
+  }
+  spreadWords(words, i, bottom, q, r);
+}
+#endif
+
+// Spreads words [from, to) of a row by the stage's shift: word i takes the
+// words i - q - 1 and i - q as the round found them, from the block itself
+// where they lie in it, which is spread from the top down so that they are
+// still as found, and from stage.under where they lie under it. Leaves in
+// stage.under the words under `to`.
+inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, Stage& stage) {
+  const std::ptrdiff_t q = stage.q;
+  const int r = stage.r;
+  const std::ptrdiff_t base = from - q - 1;  // stage.under[0] is word base
+  const auto found = [&](std::ptrdiff_t j) { return j >= from ? words[j] : stage.under[j - base]; };
+  Word next[underMost];
+  for (std::ptrdiff_t t = 0; t <= q; ++t) next[t] = found(to - q - 1 + t);
+  const std::ptrdiff_t inside = std::min(to - 1, from + q);  // steps above it take their words from the block
+#if defined(SPINDRA_AVX2)
+  if (avx2Here) {
+    spreadWordsAvx2(words, to - 1, inside, q, r);
+  } else {
+    spreadWords(words, to - 1, inside, q, r);
+  }
+#else
+  spreadWords(words, to - 1, inside, q, r);
+#endif
+  for (std::ptrdiff_t i = inside; i >= from; --i)
+    words[i] |= (found(i - q) << r) | ((found(i - q - 1) >> 1) >> (wordBits - 1 - r));
+  std::copy(next, next + q + 1, stage.under);
+}
+
+// What one sweep did: the rounds it ran, and the shortest closed run of the
+// row it left (capped at MAXN).
+struct Sweep {
+  std::int64_t rounds;
+  std::int64_t k;
+};
+
+// Runs rounds of spreading on the row in one sweep, `block` words at a time,
+// the first with shift k, the shortest closed run of the row (below MAXN). Every round with a shift
+// below MAXN sets the position that closes its shortest run, and a round that
+// follows it in the sweep sees its whole row, so the row ends as the same
+// rounds one by one leave it.
+inline Sweep sweepRow(BitRow& row, std::int64_t k, std::size_t block = sweepBlock) {
+  assert(clearPastEnd(row) && k < MAXN && k < row.n);
+  const auto last = static_cast<std::ptrdiff_t>(wordsFor(row.n)) - 1;  // the row's last word
+  growWords(row, static_cast<std::size_t>(last) + 1);
+  Word* const words = row.words.get();
+  Stage stages[sweepRounds];
+  Word unders[underAll];  // each round's words under the block, one after another
+  std::size_t underUsed = 0;
+  std::int64_t rounds = 0;
+  auto reach = static_cast<std::ptrdiff_t>(row.count);  // the words that the newest round can have set
+  std::ptrdiff_t swept = 0;                             // words [0, swept) are spread by every round so far
+  Scanning scan;                                        // of the newest round's row, over words [0, scanned)
+  std::ptrdiff_t scanned = 0;
+  std::int64_t atLeast = MAXN;
+  // The newest round's word j, where the row's end shows: past it counts as set.
+  const Word pastEnd = ~lowBits(bitOf(row.n - 1) + 1);
+  const auto wordAt = [&](std::ptrdiff_t j) {
+    if (j < reach) return j == last ? words[j] | pastEnd : words[j];
+    return reach > last ? allOnes : Word{0};
+  };
+  // A round with shift k joins the sweep and spreads the words already swept.
+  const auto join = [&](std::int64_t shift) {
+    assert(rounds < static_cast<std::int64_t>(sweepRounds));
+    Stage& stage = stages[rounds++];
+    stage.q = static_cast<std::ptrdiff_t>(wordOf(shift));
+    stage.r = bitOf(shift);
+    stage.under = unders + underUsed;
+    underUsed += static_cast<std::size_t>(stage.q) + 1;
+    assert(underUsed <= underAll);
+    std::fill(stage.under, stage.under + stage.q + 1, Word{0});  // under the row's start, all clear
+    reach = std::min(last + 1, reach + stage.q + 1);
+    for (std::ptrdiff_t from = 0; from < swept; from += static_cast<std::ptrdiff_t>(block))
+      spreadBlock(words, from, std::min(swept, from + static_cast<std::ptrdiff_t>(block)), stage);
+    scan = {};
+    scanned = 0;
+    atLeast = leastAfter(shift);
+  };
+  join(k);
+  for (;;) {
+    // Scan what is final, up to the word under the last word of the row.
+    const std::ptrdiff_t upTo = std::max(scanned, std::min(swept, last) - 1);
+    if (atLeast < MAXN && scan.k > atLeast) {
+      scanWords(scan, words, static_cast<std::size_t>(scanned), static_cast<std::size_t>(upTo), atLeast);
+      scanned = upTo;
+    }
+    if (scan.k <= atLeast && atLeast < MAXN) {
+      join(scan.k);
+      continue;
+    }
+    if (swept >= reach) break;
+    const std::ptrdiff_t to = std::min(reach, swept + static_cast<std::ptrdiff_t>(block));
+    for (std::int64_t s = 0; s < rounds; ++s) spreadBlock(words, swept, to, stages[s]);
+    swept = to;
+  }
+  // The last words, where the row's end shows, and the one past them.
+  for (std::ptrdiff_t i = scanned; i <= reach && atLeast < MAXN && scan.k > atLeast; ++i)
+    scanWord(scan, static_cast<std::size_t>(i), i > 0 ? wordAt(i - 1) : 0, wordAt(i), wordAt(i + 1));
+  if (reach > last) words[last] &= lowBits(bitOf(row.n - 1) + 1);  // cut at n
+  row.count = static_cast<std::size_t>(reach);
+  assert(clearPastEnd(row));
+  return {rounds, atLeast < MAXN ? scan.k : MAXN};
+}
