@@ -11,9 +11,10 @@
 #include "memory.hpp"
 
 // On x86-64 the kernels that take most of a long row's time also come
-// compiled for AVX2, for the machines that have it: they then take four words
-// at a time where SSE2 takes two. SPINDRA_PORTABLE leaves them out, so that
-// the tests run the plain code on any machine.
+// compiled for AVX2, and some for AVX-512, for the machines that have them:
+// they then take four or eight words (32 or 64 input bytes) at a time where
+// SSE2 takes two. SPINDRA_PORTABLE leaves them out, so that the tests run the
+// plain code on any machine.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(SPINDRA_PORTABLE)
 #define SPINDRA_AVX2 1
 #include <immintrin.h>
@@ -34,8 +35,21 @@ inline bool haveAvx2() {
 #endif
 }
 
-// Whether the kernels take their AVX2 form on this machine: looked up once.
+// Whether this machine runs AVX-512 with its byte instructions (F and BW), and
+// its system saves the registers.
+inline bool haveAvx512() {
+#if defined(CPU_FEATURE_ACTIVE)
+  return CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW);
+#else
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+#endif
+}
+
+// Whether the kernels take their AVX2 and AVX-512 forms on this machine:
+// looked up once.
 inline const bool avx2Here = haveAvx2();
+inline const bool avx512Here = haveAvx512();
 #endif
 
 constexpr Word allOnes = ~Word{0};

@@ -76,30 +76,39 @@ inline void adviseHuge([[maybe_unused]] Word* words, [[maybe_unused]] std::size_
 #endif
 }
 
+// A place for a mapping of `bytes` bytes (whole pages) that starts `head`
+// bytes below a huge page's boundary, mapped, or nullptr when refused: a huge
+// page more than that is mapped, and the ends that are not needed given back.
+inline char* placeMapping(std::size_t bytes, std::size_t head) {
+  void* const at =
+      mmap(nullptr, bytes + hugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | noReserve, -1, 0);
+  if (at == MAP_FAILED) return nullptr;
+  const std::size_t skip = (hugePage - (reinterpret_cast<std::uintptr_t>(at) + head) % hugePage) % hugePage;
+  char* const start = static_cast<char*>(at) + skip;
+  if (skip > 0) munmap(at, skip);
+  munmap(start + bytes, hugePage - skip);
+  return start;
+}
+
+// The bytes of a mapping that starts `head` bytes below a huge page's
+// boundary, holds at least `bytes` and ends on a boundary.
+inline std::size_t hugeEnd(std::size_t bytes, std::size_t head) {
+  return (bytes - head + hugePage - 1) / hugePage * hugePage + head;
+}
+
 // Maps at least `bytes` bytes of fresh memory for a row's words; returns them
 // and sets `bytes` to what was mapped, or nullptr when refused. A huge page is
 // only ever made of a 2 MiB stretch that lies wholly inside the mapping: so a
 // large mapping starts smallStart bytes below a huge page's boundary and ends
-// on one, its start stays in small pages, all the rest can be huge, and it is
-// one piece that mremap can grow.
+// on one, its start stays in small pages, and all the rest can be huge.
 inline Word* mapWords(std::size_t& bytes) {
-  constexpr int prot = PROT_READ | PROT_WRITE;
-  constexpr int flags = MAP_PRIVATE | MAP_ANONYMOUS | noReserve;
   if (bytes <= smallStart) {
-    void* const at = mmap(nullptr, bytes, prot, flags, -1, 0);
+    void* const at = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | noReserve, -1, 0);
     return at == MAP_FAILED ? nullptr : static_cast<Word*>(at);
   }
-  bytes = (bytes - smallStart + hugePage - 1) / hugePage * hugePage + smallStart;
-  // A huge page more than that, then the ends that are not needed given back.
-  void* const at = mmap(nullptr, bytes + hugePage, prot, flags, -1, 0);
-  if (at == MAP_FAILED) return nullptr;
-  // The bytes to skip so that the words start smallStart below a boundary.
-  const std::size_t skip = (hugePage - (reinterpret_cast<std::uintptr_t>(at) + smallStart) % hugePage) % hugePage;
-  char* const start = static_cast<char*>(at) + skip;
-  if (skip > 0) munmap(at, skip);
-  munmap(start + bytes, hugePage - skip);
-  auto* const words = reinterpret_cast<Word*>(start);
-  adviseHuge(words, bytes);
+  bytes = hugeEnd(bytes, smallStart);
+  auto* const words = reinterpret_cast<Word*>(placeMapping(bytes, smallStart));
+  if (words != nullptr) adviseHuge(words, bytes);
   return words;
 }
 
@@ -116,7 +125,8 @@ inline bool reserveRow(BitRow& row, std::size_t want) {
   return true;
 }
 
-// Gives the row room for at least `want` words, keeping its words; room grows
+// Gives the row room for at least `want` words, keeping its words (all its
+// room holds, which a sweep may have set past those held); room grows
 // geometrically. Throws std::bad_alloc when no memory can be had.
 inline void growWords(BitRow& row, std::size_t want) {
   if (want <= row.capacity) return;
@@ -130,19 +140,31 @@ inline void growWords(BitRow& row, std::size_t want) {
   Word* const old = row.words.get();
   const std::size_t oldBytes = row.words.get_deleter().bytes;
   if (bytes > oldBytes) {
-#if defined(MREMAP_MAYMOVE)
-    // Moves the pages, not their contents; the advice for huge pages goes with them.
-    void* const moved = mremap(old, oldBytes, bytes, MREMAP_MAYMOVE);
-    if (moved == MAP_FAILED) throw std::bad_alloc();
-    (void)row.words.release();
-    row.words = std::unique_ptr<Word[], Unmap>(static_cast<Word*>(moved), Unmap{bytes});
-    if (oldBytes <= smallStart) adviseHuge(row.words.get(), bytes);
-#else
+#if defined(MREMAP_MAYMOVE) && defined(MREMAP_FIXED)
+    // Moves the pages, not their contents, and the advice for huge pages goes
+    // with them: to a place as far from a huge page's boundary as they are
+    // now, where their huge pages stay whole. A mapping of small pages (64 KiB
+    // at most) is copied instead, into one laid out as a reserved one.
+    if (oldBytes > smallStart) {
+      const std::size_t head = (hugePage - reinterpret_cast<std::uintptr_t>(old) % hugePage) % hugePage;
+      bytes = hugeEnd(bytes, head);
+      char* const place = placeMapping(bytes, head);
+      void* const moved =
+          place == nullptr ? MAP_FAILED : mremap(old, oldBytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, place);
+      if (moved == MAP_FAILED) {
+        if (place != nullptr) munmap(place, bytes);
+        throw std::bad_alloc();
+      }
+      (void)row.words.release();
+      row.words = std::unique_ptr<Word[], Unmap>(static_cast<Word*>(moved), Unmap{bytes});
+      row.capacity = words;
+      return;
+    }
+#endif
     Word* const fresh = mapWords(bytes);
     if (fresh == nullptr) throw std::bad_alloc();
-    std::memcpy(fresh, old, row.count * sizeof(Word));
+    std::memcpy(fresh, old, row.capacity * sizeof(Word));
     row.words = std::unique_ptr<Word[], Unmap>(fresh, Unmap{bytes});
-#endif
   }
   row.capacity = words;
 }

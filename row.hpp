@@ -58,13 +58,30 @@ inline void writeNumber(std::int64_t value) {
   writeOut(buf, static_cast<std::size_t>(end - buf));
 }
 
+// What the sweep that follows the reader leaves for the round loop: the
+// rounds it ran, and the shortest closed run of the row they left (with no
+// round run, of the row as read).
+inline Sweep readSweep = {0, MAXN};
+
 // Reads the token from standard input and appends one bit per byte of it to
-// zecovi, in memory reserved up front for the longest row the input can give
-// (at most `reserve` words; the row grows past a reservation that is refused
-// or too small). Leaves a seekable input's offset just after the token.
-inline void readRow(std::size_t block = readBlock, std::size_t reserve = wideReserve) {
-  reserveRow(zecovi, std::min(sizeUpInput(STDIN_FILENO), reserve));
-  readToken(zecovi, STDIN_FILENO, block, s);
+// zecovi, at most `block` bytes a read, in memory reserved up front for the
+// longest row the input can give (at most `reserve` words; the row grows past
+// a reservation that is refused or too small). A sweep follows the reader,
+// `sweepWords` words at a time, and scans each stretch of the row right after
+// it is packed; where `roundsFollow`, every round whose shift is settled by
+// then spreads it too. Leaves a seekable input's offset just after the token,
+// and the sweep's result in readSweep.
+inline void readRow(bool roundsFollow = false, std::size_t block = largeBlock, std::size_t reserve = wideReserve,
+                    std::size_t sweepWords = sweepBlock) {
+  const std::size_t size = sizeUpInput(STDIN_FILENO);
+  reserveRow(zecovi, std::min(size > 0 ? wordsFor(static_cast<std::int64_t>(size)) : wideReserve, reserve));
+  Reading reading;
+  startReading(reading, STDIN_FILENO, block, size >= largeFrom);
+  Sweeping sweep;
+  sweep.joins = roundsFollow;
+  sweep.block = sweepWords;
+  while (readMore(reading, zecovi, s)) advanceSweep(sweep, zecovi, false);
+  readSweep = endSweep(sweep, zecovi);
 }
 
 // The shortest closed run of zecovi and the start of its last run.
@@ -121,12 +138,13 @@ inline void noteIgnoredArguments(const char* program) {
 }
 
 // The whole of either program, given its name and how many arguments it has
-// (argc): reads the row, runs the program's round loop, and reports a failure
-// under the program's name; returns the exit status.
-inline int runProgram(const char* program, void (&runRounds)(), int argc) {
+// (argc): reads the row (with the rounds behind the reader where
+// `roundsFollow`), runs the program's round loop, and reports a failure under
+// the program's name; returns the exit status.
+inline int runProgram(const char* program, void (&runRounds)(), int argc, bool roundsFollow) {
   if (argc > 1) noteIgnoredArguments(program);
   try {
-    readRow();
+    readRow(roundsFollow);
     runRounds();
   } catch (...) {
     return reportFailure(program);

@@ -6,9 +6,11 @@
 // Rounds of scan and spread; a round that finds no closed run shorter than
 // MAXN ends the program with -1. The rounds go by sweeps, each of which runs
 // as many rounds as it can in one trip over the row and scans the row they
-// leave as it goes.
+// leave as it goes. The first sweep followed the reader: it ran the rounds
+// whose shifts were settled while the row was read.
 static void runRounds() {
-  std::int64_t k = scanRuns().k;
+  sol += readSweep.rounds;
+  std::int64_t k = readSweep.k;
   do {
     hasChange = false;
     if (k == MAXN) {
@@ -26,4 +28,4 @@ static void runRounds() {
   writeNumber(sol);
 }
 
-int main(int argc, char** /*argv*/) { return runProgram("spindra", runRounds, argc); }
+int main(int argc, char** /*argv*/) { return runProgram("spindra", runRounds, argc, true); }

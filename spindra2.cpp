@@ -33,10 +33,10 @@ static void traceSteps(std::int64_t k) {
 // or leaves the row as it was; then writes the number of rounds. A row without
 // a set bit ends at once with -1.
 static void runRounds() {
-  std::int64_t atLeast = 1;  // no closed run of the row is shorter
-  for (;;) {
+  std::int64_t atLeast = 1;                            // no closed run of the row is shorter
+  RunScan scan = {readSweep.k, lastRunStart(zecovi)};  // the first round's scan followed the reader
+  for (;; scan = scanRuns(atLeast)) {
     hasChange = false;
-    const RunScan scan = scanRuns(atLeast);
     if (scan.pos == -1) {
       writeOut("-1", 2);
       return;
@@ -55,4 +55,4 @@ static void runRounds() {
   writeNumber(sol);
 }
 
-int main(int argc, char** /*argv*/) { return runProgram("spindra2", runRounds, argc); }
+int main(int argc, char** /*argv*/) { return runProgram("spindra2", runRounds, argc, false); }

@@ -73,6 +73,11 @@ inline Spread spreadRow(BitRow& row, std::int64_t k) {
 // early on most rows: after a round with shift k no closed run is shorter
 // than 2k (leastAfter), so a run of exactly 2k found near the bottom settles
 // the next shift. The new round then catches up on the words already swept.
+//
+// A sweep may also follow the reader, before the row is whole: it then spreads
+// and scans each stretch of the row right after it is packed, while it is
+// still in the cache. It starts with no round, only the scan of the row as
+// read, whose least length is 1: a run of 1 settles the first round's shift.
 
 // The words a sweep takes at a time: 16 KiB, which the first-level cache
 // holds while every round of the sweep spreads them.
@@ -89,12 +94,13 @@ constexpr std::size_t sweepRounds = std::bit_width(static_cast<unsigned>(MAXN - 
 // shifts add up to less than 2 MAXN.
 constexpr std::size_t underAll = 2 * MAXN / wordBits + sweepRounds;
 
-// A round of a sweep: its shift k = 64q + r, and the q + 1 words under the
-// block at hand as the round found them (the round has spread them since).
+// A round of a sweep: its shift k = 64q + r, and where in Sweeping::unders
+// its q + 1 words under the block at hand lie, as the round found them (the
+// round has spread them since).
 struct Stage {
   std::ptrdiff_t q;
   int r;
-  Word* under;
+  std::size_t under;
 };
 
 // Word i of a row, from `top` down to `bottom` (not included), takes word
@@ -124,23 +130,44 @@ inline void spreadWords(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, 
   }
   spreadWords(words, i, bottom, q, r);
 }
+
+// The same, eight words at a time.
+[[gnu::target("avx512f")]] inline void spreadWordsAvx512(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom,
+                                                         std::ptrdiff_t q, int r) {
+  const __m512i up = _mm512_set1_epi64(r);
+  const __m512i down = _mm512_set1_epi64(wordBits - r);  // a shift by 64 clears a word
+  std::ptrdiff_t i = top;
+  for (; i - 7 > bottom; i -= 8) {
+    Word* const at = words + i - 7;
+    const __m512i high = _mm512_loadu_si512(words + i - 7 - q);
+    const __m512i low = _mm512_loadu_si512(words + i - 8 - q);
+    // The zero-masking forms with every lane kept: g++ 12 takes the plain ones
+    // for a use of an uninitialized value.
+    const __m512i taken =
+        _mm512_or_si512(_mm512_maskz_sllv_epi64(0xFF, high, up), _mm512_maskz_srlv_epi64(0xFF, low, down));
+    _mm512_storeu_si512(at, _mm512_or_si512(_mm512_loadu_si512(at), taken));
+  }
+  spreadWords(words, i, bottom, q, r);
+}
 #endif
 
 // Spreads words [from, to) of a row by the stage's shift: word i takes the
 // words i - q - 1 and i - q as the round found them, from the block itself
 // where they lie in it, which is spread from the top down so that they are
-// still as found, and from stage.under where they lie under it. Leaves in
-// stage.under the words under `to`.
-inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, Stage& stage) {
+// still as found, and from `under` (the stage's words) where they lie under
+// it. Leaves in `under` the words under `to`.
+inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, const Stage& stage, Word* under) {
   const std::ptrdiff_t q = stage.q;
   const int r = stage.r;
-  const std::ptrdiff_t base = from - q - 1;  // stage.under[0] is word base
-  const auto found = [&](std::ptrdiff_t j) { return j >= from ? words[j] : stage.under[j - base]; };
+  const std::ptrdiff_t base = from - q - 1;  // under[0] is word base
+  const auto found = [&](std::ptrdiff_t j) { return j >= from ? words[j] : under[j - base]; };
   Word next[underMost];
   for (std::ptrdiff_t t = 0; t <= q; ++t) next[t] = found(to - q - 1 + t);
   const std::ptrdiff_t inside = std::min(to - 1, from + q);  // steps above it take their words from the block
 #if defined(SPINDRA_AVX2)
-  if (avx2Here) {
+  if (avx512Here) {
+    spreadWordsAvx512(words, to - 1, inside, q, r);
+  } else if (avx2Here) {
     spreadWordsAvx2(words, to - 1, inside, q, r);
   } else {
     spreadWords(words, to - 1, inside, q, r);
@@ -150,7 +177,7 @@ inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, Sta
 #endif
   for (std::ptrdiff_t i = inside; i >= from; --i)
     words[i] |= (found(i - q) << r) | ((found(i - q - 1) >> 1) >> (wordBits - 1 - r));
-  std::copy(next, next + q + 1, stage.under);
+  std::copy(next, next + q + 1, under);
 }
 
 // What one sweep did: the rounds it ran, and the shortest closed run of the
@@ -160,70 +187,116 @@ struct Sweep {
   std::int64_t k;
 };
 
-// Runs rounds of spreading on the row in one sweep, `block` words at a time,
-// the first with shift k, the shortest closed run of the row (below MAXN). Every round with a shift
-// below MAXN sets the position that closes its shortest run, and a round that
-// follows it in the sweep sees its whole row, so the row ends as the same
-// rounds one by one leave it.
-inline Sweep sweepRow(BitRow& row, std::int64_t k, std::size_t block = sweepBlock) {
-  assert(clearPastEnd(row) && k < MAXN && k < row.n);
-  const auto last = static_cast<std::ptrdiff_t>(wordsFor(row.n)) - 1;  // the row's last word
-  growWords(row, static_cast<std::size_t>(last) + 1);
-  Word* const words = row.words.get();
+// A sweep in progress over a row, whole or still being read: its rounds, how
+// far it has spread them, and how far the scan of the newest round's row has
+// got. Words [0, swept) are spread by every round so far.
+struct Sweeping {
   Stage stages[sweepRounds];
   Word unders[underAll];  // each round's words under the block, one after another
   std::size_t underUsed = 0;
   std::int64_t rounds = 0;
-  auto reach = static_cast<std::ptrdiff_t>(row.count);  // the words that the newest round can have set
-  std::ptrdiff_t swept = 0;                             // words [0, swept) are spread by every round so far
-  Scanning scan;                                        // of the newest round's row, over words [0, scanned)
+  std::ptrdiff_t above = 0;  // the words past those held that the rounds can have set: the sum of their q + 1
+  std::ptrdiff_t swept = 0;
+  Scanning scan;  // of the newest round's row, over words [0, scanned)
   std::ptrdiff_t scanned = 0;
-  std::int64_t atLeast = MAXN;
+  std::int64_t atLeast = 1;  // no closed run of the newest round's row is shorter
+  bool joins = true;         // whether a round joins once its shift is known, or the sweep only scans
+  std::size_t block = sweepBlock;
+};
+
+// Joins a round with shift k, the shortest closed run of the newest round's
+// row (below MAXN and n), to the sweep; it catches up on the words already
+// swept. Returns false, and joins nothing, where the sweep has no room left
+// for the round: that holds only if a shift were ever less than twice the
+// one before, and then the round is the next sweep's first.
+inline bool joinSweep(Sweeping& sweep, BitRow& row, std::int64_t k) {
+  const auto q = static_cast<std::ptrdiff_t>(wordOf(k));
+  if (sweep.rounds == static_cast<std::int64_t>(sweepRounds) ||
+      sweep.underUsed + static_cast<std::size_t>(q) + 1 > underAll)
+    return false;
+  Stage& stage = sweep.stages[sweep.rounds++];
+  stage = {q, bitOf(k), sweep.underUsed};
+  sweep.underUsed += static_cast<std::size_t>(q) + 1;
+  sweep.above += q + 1;
+  Word* const under = sweep.unders + stage.under;
+  std::fill(under, under + q + 1, Word{0});  // under the row's start, all clear
+  const auto block = static_cast<std::ptrdiff_t>(sweep.block);
+  for (std::ptrdiff_t from = 0; from < sweep.swept; from += block)
+    spreadBlock(row.words.get(), from, std::min(sweep.swept, from + block), stage, under);
+  sweep.scan = {};
+  sweep.scanned = 0;
+  sweep.atLeast = leastAfter(k);
+  return true;
+}
+
+// The words of the newest round's row that may be set: while the row is read,
+// only the words held, which are packed and final; once it is whole, up to
+// those the rounds can have set past them.
+inline std::ptrdiff_t sweepReach(const Sweeping& sweep, const BitRow& row, bool whole) {
+  const auto held = static_cast<std::ptrdiff_t>(row.count);
+  return whole ? std::min(static_cast<std::ptrdiff_t>(wordsFor(row.n)), held + sweep.above) : held;
+}
+
+// Takes the sweep as far as the row allows: the row is whole, or is being
+// read and ends on a word's edge. The scan stays below the row's last word
+// (while the row is read, the last word so far), where its end shows.
+inline void advanceSweep(Sweeping& sweep, BitRow& row, bool whole) {
+  const auto last = static_cast<std::ptrdiff_t>(wordsFor(row.n)) - 1;
+  const auto block = static_cast<std::ptrdiff_t>(sweep.block);
+  for (;;) {
+    const std::ptrdiff_t reach = sweepReach(sweep, row, whole);
+    Word* const words = row.words.get();
+    const std::ptrdiff_t upTo = std::max(sweep.scanned, std::min(sweep.swept, last) - 1);
+    if (sweep.atLeast < MAXN && sweep.scan.k > sweep.atLeast) {
+      scanWords(sweep.scan, words, static_cast<std::size_t>(sweep.scanned), static_cast<std::size_t>(upTo),
+                sweep.atLeast);
+      sweep.scanned = upTo;
+    }
+    if (sweep.joins && sweep.scan.k <= sweep.atLeast && sweep.atLeast < MAXN && joinSweep(sweep, row, sweep.scan.k))
+      continue;
+    if (sweep.swept >= reach) return;
+    const std::ptrdiff_t to = std::min(reach, sweep.swept + block);
+    growWords(row, static_cast<std::size_t>(to));  // room for the words past those held that the rounds set
+    for (std::int64_t s = 0; s < sweep.rounds; ++s)
+      spreadBlock(row.words.get(), sweep.swept, to, sweep.stages[s], sweep.unders + sweep.stages[s].under);
+    sweep.swept = to;
+  }
+}
+
+// Ends a sweep once the row is whole: spreads and scans the rest, and the
+// last words, where the row's end shows. Returns the rounds run and the
+// shortest closed run of the row they leave; with no round run, that of the
+// row as it was.
+inline Sweep endSweep(Sweeping& sweep, BitRow& row) {
+  if (row.n == 0) return {0, MAXN};
+  const auto last = static_cast<std::ptrdiff_t>(wordsFor(row.n)) - 1;
+  advanceSweep(sweep, row, true);
+  const std::ptrdiff_t reach = sweepReach(sweep, row, true);
+  Word* const words = row.words.get();
   // The newest round's word j, where the row's end shows: past it counts as set.
   const Word pastEnd = ~lowBits(bitOf(row.n - 1) + 1);
   const auto wordAt = [&](std::ptrdiff_t j) {
     if (j < reach) return j == last ? words[j] | pastEnd : words[j];
     return reach > last ? allOnes : Word{0};
   };
-  // A round with shift k joins the sweep and spreads the words already swept.
-  const auto join = [&](std::int64_t shift) {
-    assert(rounds < static_cast<std::int64_t>(sweepRounds));
-    Stage& stage = stages[rounds++];
-    stage.q = static_cast<std::ptrdiff_t>(wordOf(shift));
-    stage.r = bitOf(shift);
-    stage.under = unders + underUsed;
-    underUsed += static_cast<std::size_t>(stage.q) + 1;
-    assert(underUsed <= underAll);
-    std::fill(stage.under, stage.under + stage.q + 1, Word{0});  // under the row's start, all clear
-    reach = std::min(last + 1, reach + stage.q + 1);
-    for (std::ptrdiff_t from = 0; from < swept; from += static_cast<std::ptrdiff_t>(block))
-      spreadBlock(words, from, std::min(swept, from + static_cast<std::ptrdiff_t>(block)), stage);
-    scan = {};
-    scanned = 0;
-    atLeast = leastAfter(shift);
-  };
-  join(k);
-  for (;;) {
-    // Scan what is final, up to the word under the last word of the row.
-    const std::ptrdiff_t upTo = std::max(scanned, std::min(swept, last) - 1);
-    if (atLeast < MAXN && scan.k > atLeast) {
-      scanWords(scan, words, static_cast<std::size_t>(scanned), static_cast<std::size_t>(upTo), atLeast);
-      scanned = upTo;
-    }
-    if (scan.k <= atLeast && atLeast < MAXN) {
-      join(scan.k);
-      continue;
-    }
-    if (swept >= reach) break;
-    const std::ptrdiff_t to = std::min(reach, swept + static_cast<std::ptrdiff_t>(block));
-    for (std::int64_t s = 0; s < rounds; ++s) spreadBlock(words, swept, to, stages[s]);
-    swept = to;
-  }
-  // The last words, where the row's end shows, and the one past them.
-  for (std::ptrdiff_t i = scanned; i <= reach && atLeast < MAXN && scan.k > atLeast; ++i)
+  Scanning& scan = sweep.scan;
+  for (std::ptrdiff_t i = sweep.scanned; i <= reach && sweep.atLeast < MAXN && scan.k > sweep.atLeast; ++i)
     scanWord(scan, static_cast<std::size_t>(i), i > 0 ? wordAt(i - 1) : 0, wordAt(i), wordAt(i + 1));
   if (reach > last) words[last] &= lowBits(bitOf(row.n - 1) + 1);  // cut at n
   row.count = static_cast<std::size_t>(reach);
   assert(clearPastEnd(row));
-  return {rounds, atLeast < MAXN ? scan.k : MAXN};
+  return {sweep.rounds, sweep.atLeast < MAXN ? scan.k : MAXN};
+}
+
+// Runs rounds of spreading on the row in one sweep, `block` words at a time,
+// the first with shift k, the shortest closed run of the row (below MAXN).
+// Every round with a shift below MAXN sets the position that closes its
+// shortest run, and a round that follows it in the sweep sees its whole row,
+// so the row ends as the same rounds one by one leave it.
+inline Sweep sweepRow(BitRow& row, std::int64_t k, std::size_t block = sweepBlock) {
+  assert(clearPastEnd(row) && k < MAXN && k < row.n);
+  Sweeping sweep;
+  sweep.block = block;
+  joinSweep(sweep, row, k);
+  return endSweep(sweep, row);
 }

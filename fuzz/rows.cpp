@@ -1,11 +1,13 @@
 // libFuzzer target, all in-process. The first byte of an input picks the
 // block size the reader uses (1 to 256 bytes, more on long inputs so that a
-// run stays quick), the words it reserves for the row (none, one, or enough)
-// and the words a sweep takes at a time (1 to 128); the rest is standard
-// input. Checked against the exact whitespace set and the literal model:
+// run stays quick), the words it reserves for the row (none, one, or enough),
+// whether rounds follow the reader, and the words a sweep takes at a time (1
+// to 128); the rest is standard input. Checked against the exact whitespace
+// set and the literal model:
 // - the input's 64-byte blocks, from an offset the first byte picks: every
 //   classifier, bit by bit;
-// - readRow, from a pipe, block by block: the row;
+// - readRow, from a pipe, block by block: the row, and the rounds and the scan
+//   that followed the reader;
 // - every round of the scan and the pass on that row: k, pos, whether the pass
 //   reached a target and grew the row, and the row;
 // - sweeps over the row: the row after each, and the next round's k;
@@ -44,7 +46,7 @@ void expect(bool ok, const char* what, const std::string& input) {
 
 // readRow on `input` from a pipe, then `rounds` when given, with standard
 // output to a pipe; returns what was written.
-std::string runShell(const std::string& input, std::size_t block, std::size_t reserve, void (*rounds)()) {
+std::string runShell(const std::string& input, const ReadSizes& sizes, void (*rounds)()) {
   std::thread unused;
   const int in = feedPipe({input}, unused);
   int out[2];
@@ -52,7 +54,7 @@ std::string runShell(const std::string& input, std::size_t block, std::size_t re
   const int savedOut = dup(STDOUT_FILENO);
   dup2(out[1], STDOUT_FILENO);
   close(out[1]);
-  readRowOn(in, block, reserve);
+  readRowOn(in, sizes);
   if (rounds != nullptr) rounds();
   dup2(savedOut, STDOUT_FILENO);
   close(savedOut);
@@ -69,27 +71,32 @@ std::string runShell(const std::string& input, std::size_t block, std::size_t re
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
-  const std::size_t block = std::max<std::size_t>(1 + data[0], input.size() / 64);
+  ReadSizes sizes;
+  sizes.block = std::max<std::size_t>(1 + data[0], input.size() / 64);
   // The programs reserve far more: that much address space costs the sanitizers dear on every input.
-  const std::size_t reserve = data[0] % 3 == 0 ? 0 : data[0] % 3 == 1 ? 1 : wordsFor(input.size());
+  sizes.reserve = data[0] % 3 == 0 ? 0 : data[0] % 3 == 1 ? 1 : wordsFor(input.size());
+  sizes.roundsFollow = data[0] / 3 % 2 == 1;
+  sizes.sweepWords = std::size_t{1} << data[0] % 8;
   for (std::size_t at = data[0] % wordBits; at + wordBits <= input.size(); at += wordBits) {
     expect(classifiersAgree(input.data() + at), "a classifier", input);
   }
 
-  const std::string token = modelToken(input);
-  runShell(input, block, reserve, nullptr);
-  expect(rowText(zecovi) == bitsOf(token), "the row read", input);
-
   // The rounds as the tracing program runs them; the plain program's are the
   // same up to its first round with k = MAXN.
+  const std::string token = modelToken(input);
   const ModelRun model = modelRunToken(token, true, traceCap);
-  expect(sweepsMismatch(copyOf(zecovi), model.rounds, std::size_t{1} << data[0] % 8).empty(), "a sweep", input);
-  expect(roundsMismatch(std::move(zecovi), model.rounds).empty(), "a round", input);
+  runShell(input, sizes, nullptr);
+  expect(readSweepMismatch(token, model.rounds, sizes.roundsFollow).empty(), "the row read", input);
+  const auto done = static_cast<std::size_t>(readSweep.rounds);
+  expect(sweepsMismatch(copyOf(zecovi), model.rounds, sizes.sweepWords, done).empty(), "a sweep", input);
+  expect(roundsMismatch(std::move(zecovi), model.rounds, done).empty(), "a round", input);
 
   const std::string plainOutput = modelRunToken(token, false, traceCap, false).output;
-  expect(runShell(input, block, reserve, plain::runRounds) == plainOutput, "spindra's output", input);
+  sizes.roundsFollow = true;
+  expect(runShell(input, sizes, plain::runRounds) == plainOutput, "spindra's output", input);
+  sizes.roundsFollow = false;
   if (!model.traceCut) {
-    expect(runShell(input, block, reserve, tracing::runRounds) == model.output, "spindra2's output", input);
+    expect(runShell(input, sizes, tracing::runRounds) == model.output, "spindra2's output", input);
   }
   return 0;
 }

@@ -63,23 +63,28 @@ bool runsWhole(int index) { return index % 10 >= 8 ? index / 10 % 25 == 0 : inde
 
 // Every round of the model against the row that readRow builds, from a file
 // or a pipe, in memory reserved for the whole row, for part of it or for none
-// of it; against the scan and the pass on that row; and against sweeps over
-// it in blocks of every size up to the whole row.
+// of it, with rounds behind the reader or only the scan, a block of 64 to
+// 200 bytes or the whole row a read; against the rounds and the scan that
+// followed the reader; against the scan and the pass on that row; and against
+// sweeps over it in blocks of every size up to the whole row.
 TEST(Differential, RoundsMatchTheModel) {
   std::mt19937_64 random(20261208);
   const std::size_t reserves[] = {wideReserve, 0, 1, 40};
+  const std::size_t readBlocks[] = {64, 65, 200, largeBlock};
   const std::size_t sweepBlocks[] = {1, 2, 5, 64, sweepBlock};
   for (int index = 0; index < rowCount; ++index) {
     const std::string input = randomInput(random, index);
     const std::string token = modelToken(input);
-    const std::size_t reserve = reserves[index % 4];
-    SCOPED_TRACE(testing::Message() << "case " << index << ", reserve " << reserve << ", token "
+    const ReadSizes sizes = {readBlocks[index / 2 % 4], reserves[index % 4], index % 2 == 1, sweepBlocks[index % 5]};
+    SCOPED_TRACE(testing::Message() << "case " << index << ", read block " << sizes.block << ", reserve "
+                                    << sizes.reserve << ", rounds follow " << sizes.roundsFollow << ", token "
                                     << token.substr(0, 50));
-    readRowOn(input, index % 3 ? Feed::pipe : Feed::file, readBlock, reserve);
-    ASSERT_EQ(rowText(zecovi), bitsOf(token));
+    readRowOn(input, index % 3 ? Feed::pipe : Feed::file, sizes);
     const std::vector<ModelRound> rounds = modelRunToken(token, true, 0).rounds;
-    ASSERT_EQ(sweepsMismatch(copyOf(zecovi), rounds, sweepBlocks[index % 5]), "");
-    ASSERT_EQ(roundsMismatch(std::move(zecovi), rounds), "");
+    ASSERT_EQ(readSweepMismatch(token, rounds, sizes.roundsFollow), "");
+    const auto done = static_cast<std::size_t>(readSweep.rounds);
+    ASSERT_EQ(sweepsMismatch(copyOf(zecovi), rounds, sizes.sweepWords, done), "");
+    ASSERT_EQ(roundsMismatch(std::move(zecovi), rounds, done), "");
   }
 }
 

@@ -23,7 +23,22 @@ struct Result {
   std::string err;
   int status = -1;  // exit status, or -1 when a signal ended the program
   int signal = 0;
+  long minorFaults = 0;
+  long peakKiB = 0;    // peak resident memory, which starts from the test process's own at the fork
+  long readCalls = 0;  // read calls as the kernel counts them, exec's own reads of the program included
 };
+
+// The read calls that the kernel counted for a process that has ended but is
+// not reaped yet (syscr in /proc/PID/io), or -1 where it does not count them.
+inline long readCallsOf(pid_t pid) {
+  std::FILE* const io = std::fopen(("/proc/" + std::to_string(pid) + "/io").c_str(), "r");
+  if (io == nullptr) return -1;
+  long calls = -1;
+  char line[128];
+  while (std::fgets(line, sizeof line, io) != nullptr) std::sscanf(line, "syscr: %ld", &calls);
+  std::fclose(io);
+  return calls;
+}
 
 enum class Feed { file, pipe };
 
@@ -40,15 +55,17 @@ inline std::string readAll(int fd) {
   return text;
 }
 
-// Writes all of text to fd; false if the reader has gone.
-inline bool writeAll(int fd, const std::string& text) {
-  for (std::size_t done = 0; done < text.size();) {
-    const ssize_t put = write(fd, text.data() + done, text.size() - done);
+// Writes all of text[0, size) to fd; false if the reader has gone.
+inline bool writeAll(int fd, const char* text, std::size_t size) {
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t put = write(fd, text + done, size - done);
     if (put <= 0) return false;
     done += static_cast<std::size_t>(put);
   }
   return true;
 }
+
+inline bool writeAll(int fd, const std::string& text) { return writeAll(fd, text.data(), text.size()); }
 
 // A deleted temporary file holding `text`, open for reading and writing at offset 0.
 inline int tempFile(const std::string& text = {}) {
@@ -78,6 +95,25 @@ inline int feedPipe(const std::vector<std::string>& pieces, std::thread& writer,
       std::this_thread::sleep_for(pause);
     }
     close(fd);
+  });
+  return ends[0];
+}
+
+// The read end of a pipe that a thread fills from the regular file fd, 128
+// KiB a write as cat does, holding no more of the file than that. It starts
+// writing 20 ms after, so that a program started meanwhile finds the pipe
+// empty, as beside a cat that starts with it: a pipe that holds more than a
+// new size cannot take that size.
+inline int pipeFrom(int fd, std::thread& writer) {
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) std::abort();
+  writer = std::thread([from = fd, to = ends[1]] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::vector<char> buf(1 << 17);
+    off_t at = 0;
+    for (ssize_t got; (got = pread(from, buf.data(), buf.size(), at)) > 0; at += got)
+      if (!writeAll(to, buf.data(), static_cast<std::size_t>(got))) break;
+    close(to);
   });
   return ends[0];
 }
@@ -120,9 +156,15 @@ inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addres
     execv(program, argv.data());
     _exit(127);
   }
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
   Result result;
+  siginfo_t ended;
+  waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT);
+  result.readCalls = readCallsOf(pid);
+  int wstatus = 0;
+  rusage usage{};
+  wait4(pid, &wstatus, 0, &usage);
+  result.minorFaults = usage.ru_minflt;
+  result.peakKiB = usage.ru_maxrss;
   if (outFd < 0) {
     result.out = readAll(out);
     close(out);
@@ -132,6 +174,17 @@ inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addres
   if (WIFEXITED(wstatus)) result.status = WEXITSTATUS(wstatus);
   if (WIFSIGNALED(wstatus)) result.signal = WTERMSIG(wstatus);
   return result;
+}
+
+// The kernel's setting for transparent huge pages as it shows it, such as
+// "always [madvise] never", or "" where it has none.
+inline std::string hugePageSetting() {
+  const int fd = open("/sys/kernel/mm/transparent_hugepage/enabled", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  std::string setting = readAll(fd);
+  close(fd);
+  while (!setting.empty() && setting.back() == '\n') setting.pop_back();
+  return setting;
 }
 
 // Runs `program` on `input`, given as a regular file or through a pipe.
@@ -167,15 +220,26 @@ inline void resetState() {
   zecovi = {};
   hasChange = true;
   sol = 0;
+  readSweep = {0, MAXN};
 }
 
+// How readRow reads, in the tests: the most bytes a read asks for, the words
+// reserved for the row, whether rounds follow the reader, and the words the
+// reader's sweep takes at a time.
+struct ReadSizes {
+  std::size_t block = largeBlock;
+  std::size_t reserve = wideReserve;
+  bool roundsFollow = false;
+  std::size_t sweepWords = sweepBlock;
+};
+
 // Runs readRow with standard input on inFd, from fresh state.
-inline void readRowOn(int inFd, std::size_t block = readBlock, std::size_t reserve = wideReserve) {
+inline void readRowOn(int inFd, const ReadSizes& sizes = {}) {
   resetState();
   const int saved = dup(STDIN_FILENO);
   dup2(inFd, STDIN_FILENO);
   try {
-    readRow(block, reserve);
+    readRow(sizes.roundsFollow, sizes.block, sizes.reserve, sizes.sweepWords);
   } catch (...) {
     dup2(saved, STDIN_FILENO);
     close(saved);
@@ -186,11 +250,10 @@ inline void readRowOn(int inFd, std::size_t block = readBlock, std::size_t reser
 }
 
 // Runs readRow on `input`, given as a regular file or through a pipe.
-inline void readRowOn(const std::string& input, Feed feed, std::size_t block = readBlock,
-                      std::size_t reserve = wideReserve) {
+inline void readRowOn(const std::string& input, Feed feed, const ReadSizes& sizes = {}) {
   std::thread writer;
   const int in = openInput(input, feed, writer);
-  readRowOn(in, block, reserve);
+  readRowOn(in, sizes);
   closeInput(in, writer);
 }
 
@@ -262,6 +325,7 @@ inline bool classifiersAgree(const char* p) {
   std::vector<void (*)(const char*, Word&, Word&)> classifiers = {classify64, classify64Portable};
 #if defined(SPINDRA_AVX2)
   if (avx2Here) classifiers.push_back(classify64Avx2);
+  if (avx512Here) classifiers.push_back(classify64Avx512);
 #endif
   for (const auto classify : classifiers) {
     Word ones, spaces;
@@ -271,12 +335,12 @@ inline bool classifiersAgree(const char* p) {
   return true;
 }
 
-// Where sweeps from the start on `row`, `block` words at a time, first differ
-// from the model's rounds, up to the first round whose scan finds no closed
-// run shorter than MAXN; "" where they agree.
-inline std::string sweepsMismatch(BitRow row, const std::vector<ModelRound>& rounds, std::size_t block) {
+// Where sweeps from round `done` on `row`, `block` words at a time, first
+// differ from the model's rounds, up to the first round whose scan finds no
+// closed run shorter than MAXN; "" where they agree.
+inline std::string sweepsMismatch(BitRow row, const std::vector<ModelRound>& rounds, std::size_t block,
+                                  std::size_t done = 0) {
   std::int64_t k = scanRow(row).k;
-  std::size_t done = 0;
   while (k != MAXN) {
     if (done >= rounds.size() || k != rounds[done].k) return "after " + std::to_string(done) + " rounds, k differs";
     const Sweep sweep = sweepRow(row, k, block);
@@ -292,12 +356,12 @@ inline std::string sweepsMismatch(BitRow row, const std::vector<ModelRound>& rou
   return "";
 }
 
-// Where the scan and the pass, round after round on `row`, first differ from
-// the model's rounds; "" where they agree. Each scan is made both without and
-// with the least length that the round loops give it.
-inline std::string roundsMismatch(BitRow row, const std::vector<ModelRound>& rounds) {
-  std::int64_t atLeast = 1;
-  for (std::size_t r = 0; r < rounds.size(); ++r) {
+// Where the scan and the pass, round after round from round `done` on `row`,
+// first differ from the model's rounds; "" where they agree. Each scan is made
+// both without and with the least length that the round loops give it.
+inline std::string roundsMismatch(BitRow row, const std::vector<ModelRound>& rounds, std::size_t done = 0) {
+  std::int64_t atLeast = done == 0 ? 1 : leastAfter(rounds[done - 1].k);
+  for (std::size_t r = done; r < rounds.size(); ++r) {
     const ModelRound& round = rounds[r];
     const RunScan scan = scanRow(row), bounded = scanRow(row, atLeast);
     const std::string in = "in round " + std::to_string(r + 1) + ", ";
@@ -310,5 +374,20 @@ inline std::string roundsMismatch(BitRow row, const std::vector<ModelRound>& rou
     if (done.reached != round.hasChange || done.grew != round.grew) return in + "the pass reached or grew wrongly";
     if (!sameBits(row, round.row)) return in + "the row after the pass differs";
   }
+  return "";
+}
+
+// Where the row that readRow left and the sweep that followed the reader
+// (readSweep) differ from the model's rounds; "" where they agree. Without
+// `roundsFollow` no round may have run.
+inline std::string readSweepMismatch(const std::string& token, const std::vector<ModelRound>& rounds,
+                                     bool roundsFollow) {
+  const auto done = static_cast<std::size_t>(readSweep.rounds);
+  if (readSweep.rounds < 0 || (!roundsFollow && done > 0) || done >= rounds.size())
+    return std::to_string(readSweep.rounds) + " rounds ran behind the reader";
+  if (done == 0 ? rowText(zecovi) != bitsOf(token) : !sameBits(zecovi, rounds[done - 1].row))
+    return "after " + std::to_string(done) + " rounds behind the reader, the row differs";
+  if (!clearPastEnd(zecovi)) return "a bit is set past the end";
+  if (readSweep.k != rounds[done].k) return "after " + std::to_string(done) + " rounds behind the reader, k differs";
   return "";
 }

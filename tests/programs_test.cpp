@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <span>
 
 #include "harness.hpp"
 
@@ -241,6 +242,80 @@ TEST(Programs, WaitOnPipesThatDoNotBlock) {
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
 }
+
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizers' own memory and reads would swamp the counts
+// A file of n positions and a line end: about half of them "1" at random, or all "0".
+int rowFile(std::int64_t n, bool random) {
+  const int fd = tempFile();
+  std::string chunk(1 << 20, '0');
+  std::uint64_t state = 20261209;
+  for (std::int64_t done = 0; done < n; done += static_cast<std::int64_t>(chunk.size())) {
+    chunk.resize(static_cast<std::size_t>(std::min<std::int64_t>(n - done, 1 << 20)));
+    for (char& c : chunk) {
+      state = state * 6364136223846793005 + 1442695040888963407;
+      c = random && (state >> 63) != 0 ? '1' : '0';
+    }
+    if (!writeAll(fd, chunk)) std::abort();
+  }
+  writeAll(fd, "\n");
+  return fd;
+}
+
+// What spindra may cost on rows of 10^8 positions, counted, so that a slower
+// build fails on any machine: its minor faults (the row's memory in huge
+// pages, also where the row grows), its read calls (large blocks from a file;
+// a pipe given room for more than 64 KiB a read) and, for a row of "0", its
+// memory (no clear word stored, no room taken for one). Counts, not times.
+TEST(Programs, KeepToTheirCountsOnLongRows) {
+  constexpr std::int64_t n = 100'000'000;
+  constexpr long bytes = n + 1;
+  rusage self{};
+  getrusage(RUSAGE_SELF, &self);
+  ASSERT_LT(self.ru_maxrss, 6 << 10) << "KiB of this test's own, which a program's peak starts from";
+  const std::string setting = hugePageSetting();
+  const bool huge = !setting.empty() && setting.find("[never]") == std::string::npos;
+  const int empty = tempFile();
+  const long execReads = runOn(SPINDRA, empty).readCalls - 1;  // the one read that finds no input
+  close(empty);
+  struct Case {
+    const char* what;
+    Feed feed;
+    rlim_t addressLimit;
+  };
+  const Case randomRows[] = {
+      {"a random row from a file", Feed::file, 0},
+      {"a random row through a pipe", Feed::pipe, 0},
+      {"a random row through a pipe in 1 GiB, so that the row grows", Feed::pipe, rlim_t{1} << 30},
+  };
+  const Case zeroRows[] = {
+      {"a row of 0 from a file", Feed::file, 0},
+      {"a row of 0 through a pipe in 16 MiB", Feed::pipe, rlim_t{16} << 20},
+  };
+  for (const bool random : {true, false}) {
+    const int file = rowFile(n, random);
+    for (const Case& c : random ? std::span<const Case>(randomRows) : std::span<const Case>(zeroRows)) {
+      SCOPED_TRACE(c.what);
+      std::thread writer;
+      const int in = c.feed == Feed::file ? file : pipeFrom(file, writer);
+      lseek(file, 0, SEEK_SET);
+      const Result result = runOn(SPINDRA, in, -1, c.addressLimit);
+      if (c.feed == Feed::pipe) closeInput(in, writer);
+      EXPECT_EQ(result.out, "-1");
+      EXPECT_EQ(result.err, "");
+      const long reads = result.readCalls - execReads;
+      EXPECT_LE(reads, c.feed == Feed::file ? bytes / static_cast<long>(largeBlock) + 2 : bytes / 65536 + 2);
+      if (random && huge) {
+        EXPECT_LE(result.minorFaults, 600);
+      }
+      if (!random) {
+        EXPECT_LE(result.peakKiB, 8 << 10);
+      }
+    }
+    close(file);
+  }
+  if (!huge) GTEST_SKIP() << "minor faults not counted: transparent huge pages are off (" << setting << ")";
+}
+#endif
 
 TEST(Programs, EndOnSigpipeWhenTheReaderIsGone) {
   int ends[2];

@@ -53,7 +53,7 @@ std::vector<ReadCase> readCases() {
 
 // Block sizes from one byte up, so that tokens, whitespace and the end of the
 // input fall on every side of a block's edge.
-const std::size_t blockSizes[] = {1, 7, 64, 65, readBlock};
+const std::size_t blockSizes[] = {1, 7, 64, 65, largeBlock};
 
 // Most words reserved for the row up front: none, as where the reservation is
 // refused; one, too few for most tokens; and as many as the programs reserve.
@@ -67,7 +67,7 @@ TEST(ReadRow, TakesOneTokenAsSetAndClearBits) {
           SCOPED_TRACE(testing::Message()
                        << "feed " << static_cast<int>(feed) << ", block " << block << ", reserve " << reserve
                        << ", input of " << c.input.size() << " bytes: " << c.input.substr(0, 40));
-          readRowOn(c.input, feed, block, reserve);
+          readRowOn(c.input, feed, {.block = block, .reserve = reserve});
           EXPECT_EQ(zecovi.n, static_cast<std::int64_t>(c.token.size()));
           EXPECT_EQ(rowText(zecovi), bitsOf(c.token));
           EXPECT_LE(zecovi.count, (c.token.size() + 63) / 64);
@@ -89,10 +89,10 @@ TEST(ReadRow, LeavesAFileJustAfterTheToken) {
       SCOPED_TRACE(testing::Message() << "from offset " << at << ", block " << block);
       const int fd = tempFile(filler + "\n  1101 rest");
       lseek(fd, static_cast<off_t>(at), SEEK_SET);
-      readRowOn(fd, block);
+      readRowOn(fd, {.block = block});
       EXPECT_EQ(zecovi.n, static_cast<std::int64_t>(filler.size() - at));
       EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 5000);
-      readRowOn(fd, block);
+      readRowOn(fd, {.block = block});
       EXPECT_EQ(rowText(zecovi), "1101");
       EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 5007);
       close(fd);
@@ -100,7 +100,7 @@ TEST(ReadRow, LeavesAFileJustAfterTheToken) {
     // A token that runs to the end of the file, from past its start.
     const int fd = tempFile("xx 1101");
     lseek(fd, 2, SEEK_SET);
-    readRowOn(fd, block);
+    readRowOn(fd, {.block = block});
     EXPECT_EQ(rowText(zecovi), "1101");
     EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 7);
     close(fd);
@@ -118,7 +118,7 @@ TEST(ReadRow, TakesPiecesThatArriveApart) {
     SCOPED_TRACE(testing::Message() << "block " << block);
     std::thread writer;
     const int in = feedPipe(pieces, writer, std::chrono::milliseconds(2));
-    readRowOn(in, block);
+    readRowOn(in, {.block = block});
     closeInput(in, writer);
     EXPECT_EQ(rowText(zecovi), bitsOf(modelToken(input)));
   }
