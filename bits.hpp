@@ -47,9 +47,10 @@ inline bool haveAvx512() {
 }
 
 // Whether the kernels take their AVX2 and AVX-512 forms on this machine:
-// looked up once.
-inline const bool avx2Here = haveAvx2();
-inline const bool avx512Here = haveAvx512();
+// looked up once. Not constant, so that the tests can run every form on a
+// machine that has them all; the programs never change them.
+inline bool avx2Here = haveAvx2();
+inline bool avx512Here = haveAvx512();
 #endif
 
 constexpr Word allOnes = ~Word{0};

@@ -92,7 +92,72 @@ inline bool hasShorterRun(Word x, Word above, Word starts, int len) {
   }
   return i;
 }
+
+// The same, eight words at a time, give or take seven. The plain logic and
+// arithmetic are written as operators on the vectors, and the shifts in their
+// zero-masking forms with every lane kept: g++ 12 takes the intrinsics for a
+// use of an uninitialized value.
+[[gnu::target("avx512f")]] inline std::size_t skipNoShorterAvx512(const Word* words, std::size_t from, std::size_t to,
+                                                                  int len) {
+  const __m512i one = _mm512_set1_epi64(1);
+  const __m512i top = _mm512_set1_epi64(wordBits - 1);
+  const __m512i up = _mm512_set1_epi64(len);
+  const __m512i down = _mm512_set1_epi64(wordBits - len);
+  std::size_t i = from;
+  for (; i + 8 <= to; i += 8) {
+    const __m512i x = _mm512_loadu_si512(words + i);
+    const __m512i next = _mm512_loadu_si512(words + i + 1);
+    const __m512i below = _mm512_loadu_si512(words + i - 1);
+    const __m512i starts = x & ~(_mm512_maskz_sllv_epi64(0xFF, x, one) | _mm512_maskz_srlv_epi64(0xFF, below, top));
+    const __m512i sumLow = x + starts;
+    const __m512i sumHigh = _mm512_mask_add_epi64(next, _mm512_cmplt_epu64_mask(sumLow, x), next, one);  // the carry
+    const __m512i upLow = _mm512_maskz_sllv_epi64(0xFF, starts, up);  // a shift by 64 clears a word
+    const __m512i high = _mm512_maskz_srlv_epi64(0xFF, starts, down);
+    const __m512i spanHigh =
+        _mm512_mask_sub_epi64(high, _mm512_cmplt_epu64_mask(upLow, starts), high, one);  // the borrow
+    const __m512i hit = (sumLow & ~x & (upLow - starts)) | (sumHigh & ~next & spanHigh);
+    if (_mm512_test_epi64_mask(hit, hit) != 0) break;
+  }
+  return i;
+}
 #endif
+
+#if defined(SPINDRA_AVX2)
+// skipUniform, four words a compare.
+[[gnu::target("avx2")]] inline std::size_t skipUniformAvx2(const Word* words, std::size_t i, std::size_t to,
+                                                           Word uniform) {
+  const __m256i same = _mm256_set1_epi64x(static_cast<std::int64_t>(uniform));
+  for (; i + 4 <= to; i += 4) {
+    const int equal = _mm256_movemask_pd(_mm256_castsi256_pd(_mm256_cmpeq_epi64(loadFour(words + i), same)));
+    if (equal != 0xF) return i + static_cast<std::size_t>(std::countr_one(static_cast<unsigned>(equal)));
+  }
+  while (i < to && words[i] == uniform) ++i;
+  return i;
+}
+
+// skipUniform, eight words a compare.
+[[gnu::target("avx512f")]] inline std::size_t skipUniformAvx512(const Word* words, std::size_t i, std::size_t to,
+                                                                Word uniform) {
+  const __m512i same = _mm512_set1_epi64(static_cast<std::int64_t>(uniform));
+  for (; i + 8 <= to; i += 8) {
+    const __mmask8 differ = _mm512_cmpneq_epu64_mask(_mm512_loadu_si512(words + i), same);
+    if (differ != 0) return i + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(differ)));
+  }
+  while (i < to && words[i] == uniform) ++i;
+  return i;
+}
+#endif
+
+// The first of words [from, to) that is not `uniform`, or `to`: a stretch of
+// a run, or between runs, that the scan goes past.
+inline std::size_t skipUniform(const Word* words, std::size_t from, std::size_t to, Word uniform) {
+#if defined(SPINDRA_AVX2)
+  if (avx512Here) return skipUniformAvx512(words, from, to, uniform);
+  if (avx2Here) return skipUniformAvx2(words, from, to, uniform);
+#endif
+  while (from < to && words[from] == uniform) ++from;
+  return from;
+}
 
 // The length of the shortest run of x that begins at a bit of `starts`, if it
 // is shorter than cap; cap otherwise. Each such run must end inside x, or in
@@ -181,21 +246,25 @@ inline void scanWords(Scanning& scan, const Word* words, std::size_t from, std::
   for (; i < to && scan.k > atLeast && (scan.k > wordBits || scan.carried >= 0); ++i) {
     if (scan.k > wordBits) {
       const Word uniform = scan.carried >= 0 ? allOnes : 0;
-      while (i + 1 < to && words[i] == uniform) ++i;
+      i = skipUniform(words, i, to - 1, uniform);
     }
     scanWord(scan, i, i > 0 ? words[i - 1] : 0, words[i], words[i + 1]);
   }
   if (i == to || scan.k <= atLeast) return;
+  assert(i > 0);  // the first phase has taken a word at least
   auto k = static_cast<int>(scan.k);
   while (i < to) {
     std::size_t stretch = to;  // the words to test one at a time
 #if defined(SPINDRA_AVX2)
-    if (avx2Here && i > 0) {
+    if (avx512Here) {
+      i = skipNoShorterAvx512(words, i, to, k);
+      stretch = std::min(to, i + 8);
+    } else if (avx2Here) {
       i = skipNoShorterAvx2(words, i, to, k);
       stretch = std::min(to, i + 4);
     }
 #endif
-    for (Word below = i > 0 ? words[i - 1] : 0; i < stretch; ++i) {
+    for (Word below = words[i - 1]; i < stretch; ++i) {
       const Word x = words[i];
       const Word starts = x & ~((x << 1) | (below >> (wordBits - 1)));
       if (starts != 0 && hasShorterRun(x, words[i + 1], starts, k)) {

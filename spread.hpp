@@ -141,11 +141,10 @@ inline void spreadWords(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, 
     Word* const at = words + i - 7;
     const __m512i high = _mm512_loadu_si512(words + i - 7 - q);
     const __m512i low = _mm512_loadu_si512(words + i - 8 - q);
-    // The zero-masking forms with every lane kept: g++ 12 takes the plain ones
-    // for a use of an uninitialized value.
-    const __m512i taken =
-        _mm512_or_si512(_mm512_maskz_sllv_epi64(0xFF, high, up), _mm512_maskz_srlv_epi64(0xFF, low, down));
-    _mm512_storeu_si512(at, _mm512_or_si512(_mm512_loadu_si512(at), taken));
+    // The shifts in their zero-masking forms with every lane kept: g++ 12
+    // takes the plain ones for a use of an uninitialized value.
+    const __m512i taken = _mm512_maskz_sllv_epi64(0xFF, high, up) | _mm512_maskz_srlv_epi64(0xFF, low, down);
+    _mm512_storeu_si512(at, _mm512_loadu_si512(at) | taken);
   }
   spreadWords(words, i, bottom, q, r);
 }
@@ -175,8 +174,8 @@ inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, con
 #else
   spreadWords(words, to - 1, inside, q, r);
 #endif
-  for (std::ptrdiff_t i = inside; i >= from; --i)
-    words[i] |= (found(i - q) << r) | ((found(i - q - 1) >> 1) >> (wordBits - 1 - r));
+  for (std::ptrdiff_t i = inside; i >= from; --i)  // word i - q - 1 lies under the block
+    words[i] |= (found(i - q) << r) | ((under[i - from] >> 1) >> (wordBits - 1 - r));
   std::copy(next, next + q + 1, under);
 }
 
