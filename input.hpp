@@ -40,12 +40,12 @@ struct Failure {
 // Waits until fd is ready for `events` (POLLIN or POLLOUT): for a descriptor
 // that is non-blocking (a parent may have set O_NONBLOCK on a pipe it shares),
 // a read or write that would wait fails with EAGAIN instead, and then the
-// program waits here. Returns false, with errno set, if poll(2) fails.
-inline bool awaitReady(int fd, short events) {
+// program waits here. poll(2) on one descriptor fails only when a signal cuts
+// it short (EINTR) or the kernel lacks memory for a moment (ENOMEM): it is
+// asked again until it answers.
+inline void awaitReady(int fd, short events) {
   pollfd watched{fd, events, 0};
-  for (;;) {
-    if (poll(&watched, 1, -1) >= 0) return true;
-    if (errno != EINTR) return false;
+  while (poll(&watched, 1, -1) < 0) {
   }
 }
 
@@ -202,32 +202,27 @@ struct Packed {
   bool ended;
 };
 
-// Appends one bit per byte of p[0, len) to row, 64 bytes to a word, up to the
-// first whitespace byte. Fewer than 64 bytes left at the end are packed only
-// where the token ends among them, or where `last` says no input follows;
-// otherwise they are not taken, and the caller passes them again at the front
-// of the next block, so that the row grows a whole word at a time.
+// Appends one bit per byte of p[0, len) to row, which ends on a word's edge,
+// 64 bytes to a word, up to the first whitespace byte. Fewer than 64 bytes
+// left at the end are packed only where the token ends among them, or where
+// `last` says no input follows; otherwise they are not taken, and the caller
+// passes them again at the front of the next block, so that the row grows a
+// whole word at a time.
 inline Packed appendToken(BitRow& row, const char* p, std::size_t len, bool last) {
-  std::size_t taken = bitOf(row.n) == 0 ? packWords(row, p, len) : 0;
+  assert(bitOf(row.n) == 0);
+  const std::size_t taken = packWords(row, p, len);
+  const std::size_t rest = std::min(len - taken, std::size_t{wordBits});
+  if (rest == 0) return {taken, false};
+  // The piece where packing stopped, which holds whitespace, or the last few
+  // bytes; padded with blanks, so that they end the token at the latest.
+  char piece[wordBits];
+  std::memset(piece, ' ', sizeof piece);
+  std::memcpy(piece, p + taken, rest);
   Word ones = 0;
   Word spaces = 0;
-  for (; len - taken >= wordBits; taken += wordBits) {
-    classify64(p + taken, ones, spaces);
-    if (spaces != 0) {
-      const int end = std::countr_zero(spaces);
-      if (end > 0) appendBits(row, ones & lowBits(end), end);
-      return {taken + static_cast<std::size_t>(end), true};
-    }
-    appendBits(row, ones, wordBits);
-  }
-  if (taken == len) return {taken, false};
-  // The last few bytes, padded with blanks so that they end the token at the latest.
-  char tail[wordBits];
-  std::memset(tail, ' ', sizeof tail);
-  std::memcpy(tail, p + taken, len - taken);
-  classify64(tail, ones, spaces);
+  classify64(piece, ones, spaces);
   const auto end = static_cast<std::size_t>(std::countr_zero(spaces));
-  const bool ended = taken + end < len;
+  const bool ended = end < rest;
   if (!ended && !last) return {taken, false};
   if (end > 0) appendBits(row, ones & lowBits(static_cast<int>(end)), static_cast<int>(end));
   return {taken + end, ended};
@@ -274,8 +269,8 @@ inline std::size_t sizeUpInput(int fd) {
   struct stat st;
   if (fstat(fd, &st) != 0) failReading();
   if (S_ISREG(st.st_mode)) {
-    const off_t at = lseek(fd, 0, SEEK_CUR);
-    if (at >= 0 && st.st_size > at) return static_cast<std::size_t>(st.st_size - at);
+    const off_t at = lseek(fd, 0, SEEK_CUR);  // cannot fail on a regular file
+    if (st.st_size > at) return static_cast<std::size_t>(st.st_size - at);
   }
 #if defined(F_SETPIPE_SZ)
   if (S_ISFIFO(st.st_mode)) (void)fcntl(fd, F_SETPIPE_SZ, pipeRoom);  // a pipe that keeps its size reads as well
@@ -306,7 +301,7 @@ inline void growBlock(Reading& reading) {
   std::size_t bytes = smallStart + reading.most;
   Word* const words = mapWords(bytes);  // smallStart bytes in small pages, then huge pages
   if (words == nullptr) {
-    reading.block = std::min(reading.most, smallBlock);
+    reading.most = reading.block;
     return;
   }
   reading.large = std::unique_ptr<Word[], Unmap>(words, Unmap{bytes});
@@ -339,8 +334,12 @@ inline bool readMore(Reading& reading, BitRow& row, std::string_view& piece) {
   for (;;) {
     const ssize_t got = read(reading.fd, reading.to, reading.block);
     if (got < 0) {
-      if (errno == EINTR || (wouldWait(errno) && awaitReady(reading.fd, POLLIN))) continue;
-      failReading();
+      if (wouldWait(errno)) {
+        awaitReady(reading.fd, POLLIN);
+      } else if (errno != EINTR) {
+        failReading();
+      }
+      continue;
     }
     reading.done += static_cast<std::size_t>(got);
     const char* p = reading.to - reading.held;

@@ -115,8 +115,7 @@ inline Word* mapWords(std::size_t& bytes) {
 // Gives a row without words room for `want` words in one mapping, if it can
 // be had. Returns whether the row has the room.
 inline bool reserveRow(BitRow& row, std::size_t want) {
-  if (want <= row.capacity) return true;
-  if (row.words != nullptr) return false;  // a row with words grows with growWords
+  assert(row.words == nullptr);  // a row with words grows with growWords
   std::size_t bytes = mappingBytes(want);
   Word* const words = bytes == 0 ? nullptr : mapWords(bytes);
   if (words == nullptr) return false;

@@ -7,14 +7,15 @@
 // shell holds the program-wide state and applies them to it.
 #pragma once
 
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <new>
 #include <string_view>
@@ -40,8 +41,12 @@ inline void writeOut(const char* buf, std::size_t len) {
   while (len > 0) {
     const ssize_t done = write(STDOUT_FILENO, buf, len);
     if (done < 0) {
-      if (errno == EINTR || (wouldWait(errno) && awaitReady(STDOUT_FILENO, POLLOUT))) continue;
-      throw Failure{"cannot write standard output", errno};
+      if (wouldWait(errno)) {
+        awaitReady(STDOUT_FILENO, POLLOUT);
+      } else if (errno != EINTR) {
+        throw Failure{"cannot write standard output", errno};
+      }
+      continue;
     }
     buf += done;
     len -= static_cast<std::size_t>(done);
@@ -106,48 +111,33 @@ inline Sweep spreadRounds(std::int64_t k) {
   return done;
 }
 
-// Called from a catch block: writes "<program>: <what>: <reason>" to standard
-// error and gives the exit status for the failure being handled.
-inline int reportFailure(const char* program) {
-  const char* what = "out of memory";
-  const char* reason = nullptr;
-  try {
-    throw;
-  } catch (const Failure& failure) {
-    what = failure.what;
-    reason = std::strerror(failure.error);
-  } catch (const std::bad_alloc&) {
-  } catch (...) {
-    what = "unknown failure";
-  }
-  char line[256];
-  const int len = reason != nullptr ? std::snprintf(line, sizeof line, "%s: %s: %s\n", program, what, reason)
-                                    : std::snprintf(line, sizeof line, "%s: %s\n", program, what);
-  if (len > 0) (void)!write(STDERR_FILENO, line, std::min(static_cast<std::size_t>(len), sizeof line - 1));
-  return 1;
-}
-
-// Says on standard error that the program ignores its arguments: a file
-// named as one would otherwise go unread in silence, while the program waits
-// for standard input or reads whatever is there.
-inline void noteIgnoredArguments(const char* program) {
-  char line[256];
-  const int len =
-      std::snprintf(line, sizeof line, "%s: arguments are ignored; the row is read from standard input\n", program);
-  if (len > 0) (void)!write(STDERR_FILENO, line, std::min(static_cast<std::size_t>(len), sizeof line - 1));
+// Writes one line to standard error, the concatenation of `parts`, in one
+// call: the report of a failure, or the note on arguments.
+inline void writeError(std::initializer_list<const char*> parts) {
+  iovec pieces[8];
+  int count = 0;
+  for (const char* part : parts) pieces[count++] = {const_cast<char*>(part), std::strlen(part)};
+  (void)!writev(STDERR_FILENO, pieces, count);
 }
 
 // The whole of either program, given its name and how many arguments it has
 // (argc): reads the row (with the rounds behind the reader where
-// `roundsFollow`), runs the program's round loop, and reports a failure under
-// the program's name; returns the exit status.
+// `roundsFollow`), runs the program's round loop, and reports a failure as
+// "<program>: <what>: <reason>" on standard error; returns the exit status.
+// Arguments are noted as ignored: a file named as one would otherwise go
+// unread in silence, while the program waits for standard input or reads
+// whatever is there.
 inline int runProgram(const char* program, void (&runRounds)(), int argc, bool roundsFollow) {
-  if (argc > 1) noteIgnoredArguments(program);
+  if (argc > 1) writeError({program, ": arguments are ignored; the row is read from standard input\n"});
   try {
     readRow(roundsFollow);
     runRounds();
-  } catch (...) {
-    return reportFailure(program);
+  } catch (const Failure& failure) {
+    writeError({program, ": ", failure.what, ": ", std::strerror(failure.error), "\n"});
+    return 1;
+  } catch (const std::bad_alloc&) {
+    writeError({program, ": out of memory\n"});
+    return 1;
   }
   return 0;
 }

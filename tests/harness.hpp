@@ -335,6 +335,15 @@ inline bool classifiersAgree(const char* p) {
   return true;
 }
 
+// The forms the kernels take from now on: 2, the widest this machine has; 1,
+// AVX2 at most; 0, the plain C++.
+inline void useKernels([[maybe_unused]] int widest) {
+#if defined(SPINDRA_AVX2)
+  avx2Here = widest >= 1 && haveAvx2();
+  avx512Here = widest >= 2 && haveAvx512();
+#endif
+}
+
 // Where sweeps from round `done` on `row`, `block` words at a time, first
 // differ from the model's rounds, up to the first round whose scan finds no
 // closed run shorter than MAXN; "" where they agree.

@@ -241,6 +241,13 @@ TEST(ScanRuns, FindsTheShortestClosedRunAndTheLastRunStart) {
       {repeat("0", 127) + "1", MAXN, 127},
       {repeat("10", 64), 1, 126},
       {repeat("01", 64), 1, 127},
+      // The shortest closed run ends on the top bit of the last word held, or
+      // of the one before it, and clear positions follow: the words stop short
+      // of n, and the clear word past them closes the run.
+      {repeat("0", 63) + "1" + repeat("0", 10), 1, 63},
+      {"11" + repeat("0", 125) + "1" + repeat("0", 70), 1, 127},
+      {repeat("0", 63) + "1" + repeat("0", 10) + "11" + repeat("0", 60), 1, 74},
+      {repeat("0", 62) + "11" + repeat("0", 10) + "111" + repeat("0", 59), 2, 74},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.row.size() > 60 ? c.row.substr(0, 60) + "..." : c.row);
@@ -268,6 +275,7 @@ TEST(SpreadPass, CopiesEverySetBitKPositionsUp) {
       {"1111", 2, "1111", true, false},   // sources set, targets set already
       {"0011", 1, "0011", true, false},   // position 4 would be past the end
       {"0001", 1, "0001", false, false},  // the only set bit has no target inside the row
+      {"0000", 1, "0000", false, false},  // no word held, no bit to spread
       {"1", 1, "1", false, false},        // k = n: no step
       {"10", MAXN, "10", false, false},   // k > n: no step
       {"1" + repeat("0", 70), 64, "1" + repeat("0", 63) + "1" + repeat("0", 6), true, true},
@@ -310,6 +318,51 @@ TEST(SpreadPass, ShiftsNearTheRowsLength) {
   }
 }
 
+// A sweep keeps its rounds, and the words under a block that each takes, in
+// room of a fixed size, which rounds whose shifts each at least double never
+// fill. Handed shifts that do not double, it joins the rounds that fit, turns
+// the rest away, and spreads the row as the rounds it joined, one by one, do.
+TEST(SweepRow, JoinsNoRoundPastItsRoom) {
+  struct Case {
+    const char* what;
+    std::vector<std::int64_t> shifts;
+    std::size_t joined;
+  };
+  std::vector<std::int64_t> doubling;
+  for (std::int64_t k = 1; k < MAXN; k *= 2) doubling.push_back(k);
+  const Case cases[] = {
+      {"shifts that double, as the rounds give them", doubling, doubling.size()},
+      {"more shifts of 1 than a sweep has rounds", std::vector<std::int64_t>(sweepRounds + 3, 1), sweepRounds},
+      {"shifts of 9999, whose words under a block fill the room twice over", {9999, 9999, 9999}, 2},
+  };
+  std::string text(30000, '0');
+  for (std::size_t i = 0; i < text.size(); i += 997) text[i] = '1';
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    BitRow row = rowOf(text);
+    BitRow expected = rowOf(text);
+    Sweeping sweep;
+    sweep.joins = false;  // only the rounds handed to it
+    std::size_t joined = 0;
+    for (const std::int64_t k : c.shifts) joined += joinSweep(sweep, row, k) ? 1 : 0;
+    ASSERT_EQ(joined, c.joined);  // before a sweep that took more could run on
+    EXPECT_EQ(endSweep(sweep, row).rounds, static_cast<std::int64_t>(c.joined));
+    for (std::size_t r = 0; r < c.joined; ++r) spreadRow(expected, c.shifts[r]);
+    EXPECT_EQ(rowText(row), rowText(expected));
+  }
+}
+
+// Room for more words than the address space holds is refused, with or
+// without words held: words whose bytes would wrap around to 8 never get a
+// mapping of one page.
+TEST(GrowWords, RefusesRoomPastTheAddressSpace) {
+  BitRow fresh;
+  BitRow held = rowOf("1");
+  for (BitRow* row : {&fresh, &held}) {
+    EXPECT_THROW(growWords(*row, std::numeric_limits<std::size_t>::max() / sizeof(Word) + 2), std::bad_alloc);
+  }
+}
+
 // The shell's step: it sets hasChange, and never clears it.
 TEST(SpreadPass, LeavesHasChangeSetBySomethingElse) {
   resetState();
@@ -321,9 +374,11 @@ TEST(SpreadPass, LeavesHasChangeSetBySomethingElse) {
 
 // A signal whose handler is installed without SA_RESTART cuts a blocked read
 // or write short: read(2) fails with EINTR, write(2) fails so or writes part
-// of its bytes. A thread sends one every half millisecond while a row is read
-// from pieces that arrive apart, and while 256 KiB are written to a pipe
-// drained so slowly that most writes find it full; both must come whole.
+// of its bytes, and on a pipe that does not block, poll(2) fails with EINTR
+// while the program waits for it. A thread sends one every half millisecond
+// while a row is read from pieces that arrive apart, and while 256 KiB are
+// written to a pipe drained so slowly that most writes find it full, each on
+// a pipe that blocks and on one that does not; both must come whole.
 TEST(SystemCalls, ReadAndWriteGoOnWhenASignalInterrupts) {
   struct sigaction action = {}, saved = {};
   action.sa_handler = [](int) {};
@@ -337,35 +392,43 @@ TEST(SystemCalls, ReadAndWriteGoOnWhenASignalInterrupts) {
       std::this_thread::sleep_for(std::chrono::microseconds(500));
     }
   });
-
-  const std::vector<std::string> pieces = {"\n", "10", std::string(100, '1'), "0011\n"};
-  std::thread writer;
-  const int in = feedPipe(pieces, writer, std::chrono::milliseconds(5));
-  EXPECT_NO_THROW(readRowOn(in));
-  closeInput(in, writer);
-  EXPECT_EQ(rowText(zecovi), bitsOf("10" + std::string(100, '1') + "0011"));
-
+  const auto setBlocking = [](int fd, bool blocks) {
+    return fcntl(fd, F_SETFL, blocks ? fcntl(fd, F_GETFL) & ~O_NONBLOCK : fcntl(fd, F_GETFL) | O_NONBLOCK) == 0;
+  };
   std::string text;
   for (int i = 0; text.size() < (1 << 18); ++i) text += std::to_string(i) + '\n';
-  int ends[2];
-  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
-  std::string received;
-  std::thread drainer([&received, fd = ends[0]] {
-    char buf[4096];
-    for (ssize_t got; (got = read(fd, buf, sizeof buf)) != 0;) {
-      if (got > 0) received.append(buf, static_cast<std::size_t>(got));
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  });
-  const int out = dup(STDOUT_FILENO);
-  dup2(ends[1], STDOUT_FILENO);
-  close(ends[1]);
-  EXPECT_NO_THROW(writeOut(text.data(), text.size()));
-  dup2(out, STDOUT_FILENO);
-  close(out);
-  drainer.join();
-  close(ends[0]);
-  EXPECT_TRUE(received == text) << "received " << received.size() << " of " << text.size() << " bytes";
+
+  for (const bool blocks : {true, false}) {
+    SCOPED_TRACE(blocks ? "pipes that block" : "pipes that do not block");
+    const std::vector<std::string> pieces = {"\n", "10", std::string(100, '1'), "0011\n"};
+    std::thread writer;
+    const int in = feedPipe(pieces, writer, std::chrono::milliseconds(5));
+    ASSERT_TRUE(setBlocking(in, blocks));
+    EXPECT_NO_THROW(readRowOn(in));
+    closeInput(in, writer);
+    EXPECT_EQ(rowText(zecovi), bitsOf("10" + std::string(100, '1') + "0011"));
+
+    int ends[2];
+    ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+    ASSERT_TRUE(setBlocking(ends[1], blocks));
+    std::string received;
+    std::thread drainer([&received, fd = ends[0]] {
+      char buf[4096];
+      for (ssize_t got; (got = read(fd, buf, sizeof buf)) != 0;) {
+        if (got > 0) received.append(buf, static_cast<std::size_t>(got));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+    const int out = dup(STDOUT_FILENO);
+    dup2(ends[1], STDOUT_FILENO);
+    close(ends[1]);
+    EXPECT_NO_THROW(writeOut(text.data(), text.size()));
+    dup2(out, STDOUT_FILENO);
+    close(out);
+    drainer.join();
+    close(ends[0]);
+    EXPECT_TRUE(received == text) << "received " << received.size() << " of " << text.size() << " bytes";
+  }
 
   done = true;
   interrupter.join();
