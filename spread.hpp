@@ -179,6 +179,56 @@ inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, con
   std::copy(next, next + q + 1, under);
 }
 
+#if defined(SPINDRA_AVX2)
+// Spreads words [from, to) of a row by `count` stages whose shifts are all
+// below 64 (q = 0), in one pass from the bottom up: eight words at a time go
+// through every stage in registers, and are loaded and stored once. A stage
+// takes each word and the one below it as it found them: the word below is
+// the last lane of the eight before, or for the first its word under the
+// block, which it leaves as the word under `to`. to - from is a multiple of 8.
+[[gnu::target("avx512f")]] inline void spreadShortAvx512(Word* words, std::ptrdiff_t from, std::ptrdiff_t to,
+                                                         const Stage* stages, Word* unders, std::int64_t count) {
+  __m512i below[sweepRounds];  // each stage's eight words before those at hand, as it found them
+  __m512i up[sweepRounds];
+  __m512i down[sweepRounds];
+  for (std::int64_t s = 0; s < count; ++s) {
+    below[s] = _mm512_set1_epi64(static_cast<std::int64_t>(unders[stages[s].under]));
+    up[s] = _mm512_set1_epi64(stages[s].r);
+    down[s] = _mm512_set1_epi64(wordBits - stages[s].r);  // a shift by 64 clears a word
+  }
+  for (std::ptrdiff_t i = from; i < to; i += 8) {
+    __m512i x = _mm512_loadu_si512(words + i);
+    for (std::int64_t s = 0; s < count; ++s) {
+      // The zero-masking forms with every lane kept: g++ 12 takes the plain
+      // ones for a use of an uninitialized value.
+      const __m512i lower = _mm512_maskz_alignr_epi64(0xFF, x, below[s], 7);  // word j - 1 in lane j
+      below[s] = x;
+      x |= _mm512_maskz_sllv_epi64(0xFF, x, up[s]) | _mm512_maskz_srlv_epi64(0xFF, lower, down[s]);
+    }
+    _mm512_storeu_si512(words + i, x);
+  }
+  for (std::int64_t s = 0; s < count; ++s) unders[stages[s].under] = static_cast<Word>(below[s][7]);
+}
+#endif
+
+// Spreads words [from, to) of a row by every stage of a sweep, in turn. With
+// AVX-512 the first stages, whose shifts are below 64, go together over the
+// block but for its last few words.
+inline void spreadStages(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, const Stage* stages, Word* unders,
+                         std::int64_t count) {
+  std::int64_t s = 0;
+#if defined(SPINDRA_AVX2)
+  std::int64_t shortest = 0;
+  while (shortest < count && stages[shortest].q == 0) ++shortest;
+  const std::ptrdiff_t whole = from + (to - from) / 8 * 8;
+  if (avx512Here && shortest > 0 && whole > from) {
+    spreadShortAvx512(words, from, whole, stages, unders, shortest);
+    for (; s < shortest; ++s) spreadBlock(words, whole, to, stages[s], unders + stages[s].under);
+  }
+#endif
+  for (; s < count; ++s) spreadBlock(words, from, to, stages[s], unders + stages[s].under);
+}
+
 // What one sweep did: the rounds it ran, and the shortest closed run of the
 // row it left (capped at MAXN).
 struct Sweep {
@@ -256,8 +306,7 @@ inline void advanceSweep(Sweeping& sweep, BitRow& row, bool whole) {
     if (sweep.swept >= reach) return;
     const std::ptrdiff_t to = std::min(reach, sweep.swept + block);
     growWords(row, static_cast<std::size_t>(to));  // room for the words past those held that the rounds set
-    for (std::int64_t s = 0; s < sweep.rounds; ++s)
-      spreadBlock(row.words.get(), sweep.swept, to, sweep.stages[s], sweep.unders + sweep.stages[s].under);
+    spreadStages(row.words.get(), sweep.swept, to, sweep.stages, sweep.unders, sweep.rounds);
     sweep.swept = to;
   }
 }
