@@ -319,7 +319,10 @@ TEST(Programs, KeepToTheirCountsOnLongRows) {
     }
     close(file);
   }
-  if (!huge) GTEST_SKIP() << "minor faults not counted: transparent huge pages are off (" << setting << ")";
+  if (!huge) {
+    GTEST_SKIP() << "minor faults not counted: the kernel offers no transparent huge pages ("
+                 << (setting.empty() ? "no /sys/kernel/mm/transparent_hugepage/enabled" : setting) << ")";
+  }
 }
 #endif
 
