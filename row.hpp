@@ -3,14 +3,16 @@
 // spreadPass), the output, and the report of a failure.
 //
 // Two layers. The kernels (memory.hpp, bits.hpp, input.hpp, scan.hpp,
-// spread.hpp) take the row they work on, so tests and the fuzz target call them on rows of their own. This
-// shell holds the program-wide state and applies them to it.
+// spread.hpp) take the row they work on, so tests and the fuzz target call
+// them on rows of their own. This shell holds the program-wide state and
+// applies them to it.
 #pragma once
 
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -115,6 +117,7 @@ inline Sweep spreadRounds(std::int64_t k) {
 // call: the report of a failure, or the note on arguments.
 inline void writeError(std::initializer_list<const char*> parts) {
   iovec pieces[8];
+  assert(parts.size() <= 8);
   int count = 0;
   for (const char* part : parts) pieces[count++] = {const_cast<char*>(part), std::strlen(part)};
   (void)!writev(STDERR_FILENO, pieces, count);
