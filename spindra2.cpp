@@ -20,11 +20,15 @@ static void traceSteps(std::int64_t k) {
   const auto restLength =
       static_cast<std::size_t>(std::snprintf(afterI, restRoom, " %" PRId64 " %" PRIu64 " %" PRIu64 "\n", k,
                                              static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(n)));
+  std::size_t width = 1;       // the digits of i
+  std::uint64_t widerAt = 10;  // the first i with more
   for (std::int64_t i = 0; i + k < n; ++i) {
-    char digits[decimalWidth];
-    const auto width = static_cast<std::size_t>(std::to_chars(digits, digits + sizeof digits, i).ptr - digits);
+    if (static_cast<std::uint64_t>(i) == widerAt) {
+      ++width;
+      widerAt *= 10;
+    }
     char* const from = afterI - width;
-    std::memcpy(from, digits, width);
+    std::to_chars(from, afterI, i);
     writeOut(from, width + restLength);
   }
 }

@@ -1,12 +1,15 @@
 #!/bin/sh
 # Runs README.md's two commands for a bare machine, as README.md gives them,
-# each on a bare Debian 12 root file system of its own made by debootstrap
+# each on a bare Debian root file system of its own made by debootstrap
 # (variant minbase), in a clean clone of this repository's HEAD, as root.
 # Not run by CTest: it needs root, debootstrap and Debian's package mirror,
 # and takes some minutes.
-# Usage: tests/fresh-machine.sh [MIRROR]   (default http://deb.debian.org/debian)
+# Usage: tests/fresh-machine.sh [RELEASE [MIRROR]]
+#   RELEASE: bookworm (Debian 12, the default) or trixie (Debian 13)
+#   MIRROR: http://deb.debian.org/debian by default
 set -eu
-mirror=${1:-http://deb.debian.org/debian}
+release=${1:-bookworm}
+mirror=${2:-http://deb.debian.org/debian}
 top=$(cd "$(dirname "$0")/.." && pwd)
 [ "$(id -u)" = 0 ] || { echo "fresh-machine.sh: run as root (debootstrap and chroot need it)"; exit 1; }
 command -v debootstrap >/dev/null || { echo "fresh-machine.sh: debootstrap is missing: install the package debootstrap"; exit 1; }
@@ -27,8 +30,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-echo "== debootstrap --variant=minbase bookworm"
-debootstrap --variant=minbase bookworm "$work/base" "$mirror" > "$work/debootstrap.log" 2>&1 ||
+echo "== debootstrap --variant=minbase $release"
+debootstrap --variant=minbase "$release" "$work/base" "$mirror" > "$work/debootstrap.log" 2>&1 ||
   { tail -n 20 "$work/debootstrap.log"; exit 1; }
 
 for i in 1 2; do
@@ -42,8 +45,9 @@ for i in 1 2; do
   echo
   echo "== command $i, in a clean clone on the bare root file system:"
   echo "$command"
+  start=$(date +%s)
   if chroot "$root" /bin/sh -c "cd /spindra && $command" > "$work/out$i.log" 2>&1; then
-    echo "-- exit status 0; what configuring said of GoogleTest, and the last lines:"
+    echo "-- exit status 0 after $(($(date +%s) - start)) s; what configuring said of GoogleTest, and the last lines:"
     grep -h "GoogleTest" "$work/out$i.log" || true
     tail -n 8 "$work/out$i.log"
     echo
