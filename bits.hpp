@@ -4,9 +4,12 @@
 // of their own.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cassert>
 #include <cstdint>
+#include <limits>
+#include <new>
 
 #include "memory.hpp"
 
@@ -55,14 +58,20 @@ inline bool avx512Here = haveAvx512();
 
 constexpr Word allOnes = ~Word{0};
 
-inline std::size_t wordOf(std::int64_t i) { return static_cast<std::size_t>(i) / wordBits; }
+// The most words a row may take: their bytes fit the address space, and
+// their positions a 64-bit count. A longer row runs out of memory.
+constexpr std::size_t maxWords = std::min<std::uint64_t>(std::numeric_limits<std::size_t>::max() / sizeof(Word),
+                                                         std::numeric_limits<std::int64_t>::max() / wordBits);
+
+// Positions are 64-bit on every machine; the words of a row fit a size_t.
+inline std::size_t wordOf(std::int64_t i) { return static_cast<std::size_t>(static_cast<std::uint64_t>(i) / wordBits); }
 inline int bitOf(std::int64_t i) { return static_cast<int>(static_cast<std::uint64_t>(i) % wordBits); }
 
 // The low `count` bits set (count in 0..64).
 inline Word lowBits(int count) { return count == wordBits ? allOnes : (Word{1} << count) - 1; }
 
 // The number of words that hold n positions.
-inline std::size_t wordsFor(std::int64_t n) { return (static_cast<std::size_t>(n) + wordBits - 1) / wordBits; }
+inline std::size_t wordsFor(std::int64_t n) { return wordOf(n + wordBits - 1); }
 
 // The row's invariant: no word held past the words that n positions take, and
 // no bit set at n or above.
@@ -84,6 +93,7 @@ inline void resizeWords(BitRow& row, std::size_t want) {
 // costs no memory there.
 inline void appendBits(BitRow& row, Word value, int count) {
   assert(count >= 1 && count <= wordBits && (value & ~lowBits(count)) == 0);
+  if (wordsFor(row.n) >= maxWords) throw std::bad_alloc();
   if (value != 0) {
     const std::size_t at = wordOf(row.n);
     const int used = bitOf(row.n);

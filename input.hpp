@@ -118,6 +118,7 @@ inline void classify64(const char* p, Word& ones, Word& spaces) {
 template <void (*classify)(const char*, Word&, Word&)>
 [[gnu::always_inline]] inline std::size_t packWordsWith(BitRow& row, const char* p, std::size_t len) {
   assert(bitOf(row.n) == 0);
+  if (len / wordBits > maxWords - wordOf(row.n)) throw std::bad_alloc();  // a row longer than memory can hold
   Word* words = row.words.get();
   std::size_t capacity = row.capacity;
   std::size_t at = wordOf(row.n);
@@ -139,7 +140,7 @@ template <void (*classify)(const char*, Word&, Word&)>
     }
   }
   row.count = count;
-  row.n = static_cast<std::int64_t>(at * wordBits);
+  row.n = static_cast<std::int64_t>(at) * wordBits;
   return taken;
 }
 
@@ -249,9 +250,18 @@ constexpr std::size_t largeBlock = std::size_t{1} << 20;
 constexpr std::size_t largeFrom = std::size_t{8} << 20;
 
 // The words reserved for a row whose input has no size to go by (a pipe, a
-// terminal, a socket): 1 TiB of address space, rows of 8.8 * 10^12 positions.
-// Only the pages the row touches are ever backed; a longer row grows past it.
-constexpr std::size_t wideReserve = std::size_t{1} << 37;
+// terminal, a socket): 2 MiB, rows of 16.7 million positions; a longer row
+// grows by moving its pages (growWords). Through a pipe, a row of 10^9
+// positions then takes the faults that 1 TiB reserved took (140), where no
+// reservation takes 170, its first 64 KiB copied as they grow. An emulator
+// (qemu-user) keeps books on every page reserved: 1 TiB took it 30 s or more
+// at every start.
+constexpr std::size_t unsizedReserve = std::size_t{1} << 18;
+
+// The most words reserved for a row from a file: 1 GiB, rows of 8.6 * 10^9
+// positions, which costs qemu-user 20 ms; the 1.9 TiB that a sparse file of
+// 15 TiB would reserve took it 50 s. A longer row grows past it.
+constexpr std::size_t reserveMost = std::size_t{1} << 27;
 
 // The room asked for in a pipe that standard input is: a pipe's default 64
 // KiB keeps the program that writes into it and the reader taking turns at
@@ -265,12 +275,12 @@ constexpr int pipeRoom = 1 << 20;
 // that cannot be told. Only a hint: a file may grow or shrink while it is
 // read, and procfs reports a size of 0. Gives a pipe more room, where the
 // system allows it.
-inline std::size_t sizeUpInput(int fd) {
+inline std::uint64_t sizeUpInput(int fd) {
   struct stat st;
   if (fstat(fd, &st) != 0) failReading();
   if (S_ISREG(st.st_mode)) {
     const off_t at = lseek(fd, 0, SEEK_CUR);  // cannot fail on a regular file
-    if (st.st_size > at) return static_cast<std::size_t>(st.st_size - at);
+    if (st.st_size > at) return static_cast<std::uint64_t>(st.st_size - at);
   }
 #if defined(F_SETPIPE_SZ)
   if (S_ISFIFO(st.st_mode)) (void)fcntl(fd, F_SETPIPE_SZ, pipeRoom);  // a pipe that keeps its size reads as well
@@ -287,7 +297,7 @@ struct Reading {
   int fd = STDIN_FILENO;
   std::size_t most = largeBlock;  // the largest block to ask for
   std::size_t block = 0;          // the block asked for now
-  std::size_t done = 0;           // bytes read so far
+  std::uint64_t done = 0;         // bytes read so far
   char* to = nullptr;
   std::size_t held = 0;
   bool inToken = false;
@@ -341,7 +351,7 @@ inline bool readMore(Reading& reading, BitRow& row, std::string_view& piece) {
       }
       continue;
     }
-    reading.done += static_cast<std::size_t>(got);
+    reading.done += static_cast<std::uint64_t>(got);
     const char* p = reading.to - reading.held;
     std::size_t len = reading.held + static_cast<std::size_t>(got);
     if (!reading.inToken) {

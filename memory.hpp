@@ -1,17 +1,18 @@
 // A row of bits, and the memory its words live in.
 //
 // A row's words lie in one anonymous mapping of their own, reserved up front
-// for the largest row the input can give and grown in place: the kernel backs
-// a page only when it is first touched, so a reservation far larger than the
-// row costs address space and nothing else. Fresh memory is the one cost of
+// for the largest row a file can give and grown in place: the kernel backs a
+// page only when it is first touched, so a reservation larger than the row
+// costs address space and nothing else. Fresh memory is the one cost of
 // building a row that reading the input does not have: in 4 KiB pages a row of
 // 10^9 positions takes 30,500 page faults, at 1.3 to 10.7 us each by machine.
 // So, where the system offers transparent huge pages, the mapping is advised
 // for them, and the same row takes some 60 faults of 2 MiB.
 //
-// When a reservation is refused (strict overcommit, a low `ulimit -v`) or turns
-// out too small, the row grows as a vector does: Linux moves the mapping's pages
-// with mremap, without copying them, and elsewhere they are copied.
+// Where the input has no size (a pipe), or a reservation is refused (strict
+// overcommit, a low `ulimit -v`) or turns out too small, the row grows as a
+// vector does: Linux moves the mapping's pages with mremap, without copying
+// them, and elsewhere they are copied.
 #pragma once
 
 #include <sys/mman.h>
@@ -142,17 +143,23 @@ inline void growWords(BitRow& row, std::size_t want) {
 #if defined(MREMAP_MAYMOVE) && defined(MREMAP_FIXED)
     // Moves the pages, not their contents, and the advice for huge pages goes
     // with them: to a place as far from a huge page's boundary as they are
-    // now, where their huge pages stay whole. A mapping of small pages (64 KiB
-    // at most) is copied instead, into one laid out as a reserved one.
+    // now, where their huge pages stay whole. The place is held by a mapping
+    // until the move, so that nothing else takes it; where a limit on the
+    // address space (ulimit -v) refuses the old mapping, that one and the
+    // growth at once, the kernel moves the pages where it can. A mapping of
+    // small pages (64 KiB at most) is copied instead, into one laid out as a
+    // reserved one.
     if (oldBytes > smallStart) {
       const std::size_t head = (hugePage - reinterpret_cast<std::uintptr_t>(old) % hugePage) % hugePage;
-      bytes = hugeEnd(bytes, head);
-      char* const place = placeMapping(bytes, head);
-      void* const moved =
-          place == nullptr ? MAP_FAILED : mremap(old, oldBytes, bytes, MREMAP_MAYMOVE | MREMAP_FIXED, place);
-      if (moved == MAP_FAILED) {
-        if (place != nullptr) munmap(place, bytes);
-        throw std::bad_alloc();
+      const std::size_t placed = hugeEnd(bytes, head);
+      char* const place = placeMapping(placed, head);
+      void* moved = place == nullptr ? MAP_FAILED : mremap(old, oldBytes, placed, MREMAP_MAYMOVE | MREMAP_FIXED, place);
+      if (moved != MAP_FAILED) {
+        bytes = placed;
+      } else {
+        if (place != nullptr) munmap(place, placed);
+        moved = mremap(old, oldBytes, bytes, MREMAP_MAYMOVE);
+        if (moved == MAP_FAILED) throw std::bad_alloc();
       }
       (void)row.words.release();
       row.words = std::unique_ptr<Word[], Unmap>(static_cast<Word*>(moved), Unmap{bytes});

@@ -190,7 +190,7 @@ inline std::int64_t lastRunStart(const BitRow& row) {
     if (i == 0) return 0;
     clears = ~row.words[--i];
   }
-  return static_cast<std::int64_t>(i * wordBits) + wordBits - std::countl_zero(clears);
+  return static_cast<std::int64_t>(i) * wordBits + wordBits - std::countl_zero(clears);
 }
 
 // After a round with shift k every closed run is at least 2k long: the least
@@ -215,7 +215,7 @@ struct Scanning {
 // Past the row's end counts as set, so that a run that reaches its last
 // position stays open; a word past those held is clear.
 inline void scanWord(Scanning& scan, std::size_t i, Word below, Word x, Word above) {
-  const auto base = static_cast<std::int64_t>(i * wordBits);
+  const auto base = static_cast<std::int64_t>(i) * wordBits;
   if (scan.carried >= 0) {  // the run ends in x, unless it fills x
     if (x == allOnes && scan.k > wordBits) return;
     if (x != allOnes) scan.k = std::min(scan.k, base + std::countr_one(x) - scan.carried);

@@ -70,7 +70,7 @@ bool runsWhole(int index) { return index % 10 >= 8 ? index / 10 % 25 == 0 : inde
 // each of their forms in turn: the widest the machine has, AVX2, plain C++.
 TEST(Differential, RoundsMatchTheModel) {
   std::mt19937_64 random(20261208);
-  const std::size_t reserves[] = {wideReserve, 0, 1, 40};
+  const std::size_t reserves[] = {maxWords, 0, 1, 40};
   const std::size_t readBlocks[] = {64, 65, 200, largeBlock};
   const std::size_t sweepBlocks[] = {1, 2, 5, 64, sweepBlock};
   for (int index = 0; index < rowCount; ++index) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,14 +20,24 @@
 #include "model.hpp"
 #include "row.hpp"
 
+// Whether a limit on a started program's address space holds, and its
+// faults, memory and reads are its own: not under AddressSanitizer, which
+// needs far more address space than any such limit and swamps the counts,
+// nor under an emulator (qemu-user keeps such a limit for itself, and the
+// counts are its own).
+#if !defined(__SANITIZE_ADDRESS__) && !defined(SPINDRA_LAUNCHER)
+#define SPINDRA_OWN_LIMITS 1
+#endif
+
 struct Result {
   std::string out;
   std::string err;
   int status = -1;  // exit status, or -1 when a signal ended the program
   int signal = 0;
   long minorFaults = 0;
-  long peakKiB = 0;    // peak resident memory, which starts from the test process's own at the fork
-  long readCalls = 0;  // read calls as the kernel counts them, exec's own reads of the program included
+  long peakKiB = 0;      // peak resident memory, which starts from the test process's own at the fork
+  long ownPeakKiB = -1;  // the program's own peak (VmHWM), where asked for and told
+  long readCalls = 0;    // read calls as the kernel counts them, exec's own reads of the program included
 };
 
 // The read calls that the kernel counted for a process that has ended but is
@@ -128,14 +140,48 @@ inline void closeInput(int fd, std::thread& writer) {
   if (writer.joinable()) writer.join();
 }
 
+// Follows a child traced from its exec to its exit, and returns its own peak
+// resident memory then, in KiB (VmHWM of its memory alone, where ru_maxrss
+// starts from the test process's, which it was forked from), or -1 where that
+// cannot be told; leaves it unreaped. Signals reach it as they would untraced.
+inline long peakAtExit(pid_t pid) {
+  long peak = -1;
+  for (;;) {
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WSTOPPED | WNOWAIT) != 0 || info.si_code != CLD_TRAPPED)
+      return peak;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    int signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);  // a trap is the exec's, or the exit's
+    if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
+      std::FILE* const file = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
+      for (char line[128]; file != nullptr && std::fgets(line, sizeof line, file) != nullptr;)
+        std::sscanf(line, "VmHWM: %ld kB", &peak);
+      if (file != nullptr) std::fclose(file);
+    } else if (status >> 8 == SIGTRAP) {
+      ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACEEXIT);
+    }
+    ptrace(PTRACE_CONT, pid, nullptr, signal);
+  }
+}
+
 // Runs `program` with standard input on inFd (-1: closed) and standard output
 // on outFd (-1: captured in Result::out); standard error is captured. A
 // nonzero addressLimit caps the program's address space, in bytes; `args`
-// are its arguments.
+// are its arguments; `ownPeak` asks for its own peak memory. Built for
+// another machine, the programs run under the emulator the tests run under,
+// SPINDRA_LAUNCHER: its words, then theirs.
 inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addressLimit = 0,
-                    const std::vector<std::string>& args = {}) {
-  std::vector<char*> argv = {const_cast<char*>(program)};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+                    const std::vector<std::string>& args = {}, bool ownPeak = false) {
+  std::vector<std::string> words;
+#if defined(SPINDRA_LAUNCHER)
+  std::istringstream launcher(SPINDRA_LAUNCHER);
+  for (std::string word; launcher >> word;) words.push_back(word);
+#endif
+  words.push_back(program);
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   const int out = outFd >= 0 ? outFd : tempFile();
   const int err = tempFile();
@@ -153,10 +199,12 @@ inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addres
     }
     dup2(out, STDOUT_FILENO);
     dup2(err, STDERR_FILENO);
-    execv(program, argv.data());
+    if (ownPeak) ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    execv(argv[0], argv.data());
     _exit(127);
   }
   Result result;
+  if (ownPeak) result.ownPeakKiB = peakAtExit(pid);
   siginfo_t ended;
   waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT);
   result.readCalls = readCallsOf(pid);
@@ -228,7 +276,7 @@ inline void resetState() {
 // reader's sweep takes at a time.
 struct ReadSizes {
   std::size_t block = largeBlock;
-  std::size_t reserve = wideReserve;
+  std::size_t reserve = maxWords;
   bool roundsFollow = false;
   std::size_t sweepWords = sweepBlock;
 };

@@ -57,7 +57,7 @@ const std::size_t blockSizes[] = {1, 7, 64, 65, largeBlock};
 
 // Most words reserved for the row up front: none, as where the reservation is
 // refused; one, too few for most tokens; and as many as the programs reserve.
-const std::size_t reserves[] = {0, 1, wideReserve};
+const std::size_t reserves[] = {0, 1, maxWords};
 
 TEST(ReadRow, TakesOneTokenAsSetAndClearBits) {
   for (const Feed feed : {Feed::file, Feed::pipe}) {
@@ -354,12 +354,20 @@ TEST(SweepRow, JoinsNoRoundPastItsRoom) {
 
 // Room for more words than the address space holds is refused, with or
 // without words held: words whose bytes would wrap around to 8 never get a
-// mapping of one page.
+// mapping of one page. A row that would pass the most words a row may take
+// (a 32-bit address space's, or a 64-bit count of positions) runs out of
+// memory, even where its words are clear, and never wraps.
 TEST(GrowWords, RefusesRoomPastTheAddressSpace) {
   BitRow fresh;
   BitRow held = rowOf("1");
   for (BitRow* row : {&fresh, &held}) {
     EXPECT_THROW(growWords(*row, std::numeric_limits<std::size_t>::max() / sizeof(Word) + 2), std::bad_alloc);
+  }
+  const std::string zeros(4 * wordBits, '0');
+  for (const std::size_t wordsLeft : {0, 3}) {
+    BitRow longest;
+    longest.n = static_cast<std::int64_t>(maxWords - wordsLeft) * wordBits;
+    EXPECT_THROW(appendToken(longest, zeros.data(), zeros.size(), true), std::bad_alloc) << wordsLeft;
   }
 }
 
