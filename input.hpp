@@ -295,9 +295,10 @@ inline std::uint64_t sizeUpInput(int fd) {
 // the kernel's copy; large blocks go to the start of a huge page.
 struct Reading {
   int fd = STDIN_FILENO;
-  std::size_t most = largeBlock;  // the largest block to ask for
-  std::size_t block = 0;          // the block asked for now
-  std::uint64_t done = 0;         // bytes read so far
+  std::size_t most = largeBlock;       // the largest block to ask for
+  std::size_t block = 0;               // the block asked for now
+  std::uint64_t done = 0;              // bytes read so far
+  std::uint64_t growFrom = largeFrom;  // the bytes read before the blocks grow to `most`
   char* to = nullptr;
   std::size_t held = 0;
   bool inToken = false;
@@ -321,16 +322,20 @@ inline void growBlock(Reading& reading) {
   reading.block = reading.most;
 }
 
-// Starts reading a token from fd, at most `most` bytes at a time: in large
-// blocks at once where the input is known to be long.
-inline void startReading(Reading& reading, int fd, std::size_t most, bool longInput) {
+// Starts reading a token from fd, at most `most` bytes at a time: `first`
+// bytes at a time until `growFrom` bytes are read, or in large blocks at once
+// where the input is known to be long. (The tests and the fuzz target make
+// the first blocks and the switch small.)
+inline void startReading(Reading& reading, int fd, std::size_t most, bool longInput, std::size_t first = smallBlock,
+                         std::uint64_t growFrom = largeFrom) {
   reading.fd = fd;
   reading.most = most;
-  reading.block = std::min(most, smallBlock);
+  reading.growFrom = growFrom;
+  reading.block = std::min(most, first);
   reading.small.reset(new char[2 * std::size_t{wordBits} + reading.block]);
   const auto start = reinterpret_cast<std::uintptr_t>(reading.small.get()) + wordBits;
   reading.to = reading.small.get() + (-start % wordBits) + wordBits;
-  if (longInput && most > smallBlock) growBlock(reading);
+  if (longInput && most > reading.block) growBlock(reading);
 }
 
 // Reads the next block of the token and appends one bit per byte of it to
@@ -340,7 +345,7 @@ inline void startReading(Reading& reading, int fd, std::size_t most, bool longIn
 // packed while it is; the token is never held whole. Reads until the token
 // ends, whatever size the input claims.
 inline bool readMore(Reading& reading, BitRow& row, std::string_view& piece) {
-  if (reading.block < reading.most && reading.done >= largeFrom) growBlock(reading);
+  if (reading.block < reading.most && reading.done >= reading.growFrom) growBlock(reading);
   for (;;) {
     const ssize_t got = read(reading.fd, reading.to, reading.block);
     if (got < 0) {

@@ -71,21 +71,23 @@ inline void writeNumber(std::int64_t value) {
 inline Sweep readSweep = {0, MAXN};
 
 // Reads the token from standard input and appends one bit per byte of it to
-// zecovi, at most `block` bytes a read, in memory reserved up front for the
-// longest row a file can give (at most `reserve` words; the row grows past a
-// reservation that is refused or too small, and where the input has no size). A sweep follows the reader,
+// zecovi, at most `block` bytes a read (`firstBlock` until `growFrom` bytes
+// are read), in memory reserved up front for the longest row a file can give
+// (at most `reserve` words; the row grows past a reservation that is refused
+// or too small, and where the input has no size). A sweep follows the reader,
 // `sweepWords` words at a time, and scans each stretch of the row right after
 // it is packed; where `roundsFollow`, every round whose shift is settled by
 // then spreads it too. Leaves a seekable input's offset just after the token,
 // and the sweep's result in readSweep.
 inline void readRow(bool roundsFollow = false, std::size_t block = largeBlock, std::size_t reserve = maxWords,
-                    std::size_t sweepWords = sweepBlock) {
+                    std::size_t sweepWords = sweepBlock, std::size_t firstBlock = smallBlock,
+                    std::uint64_t growFrom = largeFrom) {
   const std::uint64_t size = sizeUpInput(STDIN_FILENO);
   const std::uint64_t words =
       size > 0 ? std::min<std::uint64_t>((size + wordBits - 1) / wordBits, reserveMost) : unsizedReserve;
   if (words > 0) reserveRow(zecovi, std::min(static_cast<std::size_t>(words), reserve));
   Reading reading;
-  startReading(reading, STDIN_FILENO, block, size >= largeFrom);
+  startReading(reading, STDIN_FILENO, block, size >= growFrom, firstBlock, growFrom);
   Sweeping sweep;
   sweep.joins = roundsFollow;
   sweep.block = sweepWords;

@@ -1,9 +1,10 @@
 // libFuzzer target, all in-process. The first byte of an input picks the
 // block size the reader uses (1 to 256 bytes, more on long inputs so that a
-// run stays quick), the words it reserves for the row (none, one, or enough),
-// whether rounds follow the reader, and the words a sweep takes at a time (1
-// to 128); the rest is standard input. Checked against the exact whitespace
-// set and the literal model:
+// run stays quick), how much smaller its first blocks are and after how many
+// bytes (32 to 4096) they grow, the words it reserves for the row (none, one,
+// or enough), whether rounds follow the reader, and the words a sweep takes at
+// a time (1 to 128); the rest is standard input. Checked against the exact
+// whitespace set and the literal model:
 // - the input's 64-byte blocks, from an offset the first byte picks: every
 //   classifier, bit by bit;
 // - readRow, from a pipe, block by block: the row, and the rounds and the scan
@@ -77,6 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sizes.reserve = data[0] % 3 == 0 ? 0 : data[0] % 3 == 1 ? 1 : wordsFor(input.size());
   sizes.roundsFollow = data[0] / 3 % 2 == 1;
   sizes.sweepWords = std::size_t{1} << data[0] % 8;
+  // Blocks that grow: the first ones smaller, until 32 to 4096 bytes are read.
+  sizes.firstBlock = std::max<std::size_t>(1, sizes.block >> (data[0] / 32 % 4));
+  sizes.growFrom = std::uint64_t{32} << (data[0] / 16 % 8);
   for (std::size_t at = data[0] % wordBits; at + wordBits <= input.size(); at += wordBits) {
     expect(classifiersAgree(input.data() + at), "a classifier", input);
   }

@@ -272,13 +272,16 @@ inline void resetState() {
 }
 
 // How readRow reads, in the tests: the most bytes a read asks for, the words
-// reserved for the row, whether rounds follow the reader, and the words the
-// reader's sweep takes at a time.
+// reserved for the row, whether rounds follow the reader, the words the
+// reader's sweep takes at a time, and the bytes a read asks for until the
+// blocks grow, and when they do.
 struct ReadSizes {
   std::size_t block = largeBlock;
   std::size_t reserve = maxWords;
   bool roundsFollow = false;
   std::size_t sweepWords = sweepBlock;
+  std::size_t firstBlock = smallBlock;
+  std::uint64_t growFrom = largeFrom;
 };
 
 // Runs readRow with standard input on inFd, from fresh state.
@@ -287,7 +290,7 @@ inline void readRowOn(int inFd, const ReadSizes& sizes = {}) {
   const int saved = dup(STDIN_FILENO);
   dup2(inFd, STDIN_FILENO);
   try {
-    readRow(sizes.roundsFollow, sizes.block, sizes.reserve, sizes.sweepWords);
+    readRow(sizes.roundsFollow, sizes.block, sizes.reserve, sizes.sweepWords, sizes.firstBlock, sizes.growFrom);
   } catch (...) {
     dup2(saved, STDIN_FILENO);
     close(saved);

@@ -24,6 +24,9 @@ std::vector<std::string> hostileInputs() {
       std::string(10000, '1') + "0" + std::string(10000, '1'),  // a closed run of exactly MAXN, then more
       "1" + std::string(20000, '0'),                            // a long row whose runs grow by MAXN a round at the end
       std::string(10001, '1') + "0" + "1",
+      // A run that ends on a word's last bit, with no word held above it: the
+      // clear word past those held closes it.
+      std::string(63, '0') + "1" + std::string(64, '0'),
   };
   // Every whitespace byte before and after the token.
   for (const char blank : std::string(" \t\n\v\f\r")) {

@@ -59,22 +59,65 @@ const std::size_t blockSizes[] = {1, 7, 64, 65, largeBlock};
 // refused; one, too few for most tokens; and as many as the programs reserve.
 const std::size_t reserves[] = {0, 1, maxWords};
 
+// Where the blocks grow to the largest: as the programs have it (64 KiB
+// blocks until 8 MiB are read), or after first blocks of 65 or 7 bytes, so
+// that bytes of the token are held across the switch, and leading whitespace
+// may lie across it.
+struct Switch {
+  std::size_t firstBlock;
+  std::uint64_t growFrom;
+};
+const Switch switches[] = {{smallBlock, largeFrom}, {65, 130}, {7, 64}};
+
 TEST(ReadRow, TakesOneTokenAsSetAndClearBits) {
   for (const Feed feed : {Feed::file, Feed::pipe}) {
     for (const std::size_t block : blockSizes) {
       for (const std::size_t reserve : reserves) {
-        for (const ReadCase& c : readCases()) {
-          SCOPED_TRACE(testing::Message()
-                       << "feed " << static_cast<int>(feed) << ", block " << block << ", reserve " << reserve
-                       << ", input of " << c.input.size() << " bytes: " << c.input.substr(0, 40));
-          readRowOn(c.input, feed, {.block = block, .reserve = reserve});
-          EXPECT_EQ(zecovi.n, static_cast<std::int64_t>(c.token.size()));
-          EXPECT_EQ(rowText(zecovi), bitsOf(c.token));
-          EXPECT_LE(zecovi.count, (c.token.size() + 63) / 64);
-          EXPECT_TRUE(hasChange);
-          EXPECT_EQ(sol, 0);
+        for (const Switch& at : switches) {
+          if (at.growFrom != largeFrom && block <= at.firstBlock) continue;  // no block to grow to
+          for (const ReadCase& c : readCases()) {
+            SCOPED_TRACE(testing::Message()
+                         << "feed " << static_cast<int>(feed) << ", block " << block << " from " << at.growFrom
+                         << " bytes, first " << at.firstBlock << ", reserve " << reserve << ", input of "
+                         << c.input.size() << " bytes: " << c.input.substr(0, 40));
+            readRowOn(c.input, feed,
+                      {.block = block, .reserve = reserve, .firstBlock = at.firstBlock, .growFrom = at.growFrom});
+            EXPECT_EQ(zecovi.n, static_cast<std::int64_t>(c.token.size()));
+            EXPECT_EQ(rowText(zecovi), bitsOf(c.token));
+            EXPECT_LE(zecovi.count, (c.token.size() + 63) / 64);
+            EXPECT_TRUE(hasChange);
+            EXPECT_EQ(sol, 0);
+          }
         }
       }
+    }
+  }
+}
+
+// The rounds behind the reader: every round whose shift a run near the
+// bottom settles runs as the row is read, and leaves the row that the same
+// rounds leave one by one. A sparse row whose runs double round by round
+// settles all of them (k = 1, 2, 4 ... 512); "10" repeated only the first;
+// "110" repeated none, since only its end shows that no run of 1 follows.
+TEST(ReadRow, RunsTheRoundsItSettlesBehindTheReader) {
+  struct Case {
+    std::string token;
+    std::int64_t rounds;  // behind the reader; -1: all that the model runs with k below MAXN
+  };
+  const Case cases[] = {
+      {repeat("1" + std::string(999, '0'), 200), -1},
+      {repeat("10", 50000), 1},
+      {repeat("110", 30000), 0},
+  };
+  for (const Feed feed : {Feed::file, Feed::pipe}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << "feed " << static_cast<int>(feed) << ", " << c.token.substr(0, 20));
+      readRowOn(c.token, feed, {.roundsFollow = true});
+      const std::vector<ModelRound> rounds = modelRunToken(c.token, true, 0).rounds;
+      const auto spreading =
+          std::count_if(rounds.begin(), rounds.end(), [](const ModelRound& r) { return r.k < MAXN; });
+      EXPECT_EQ(readSweep.rounds, c.rounds < 0 ? spreading : c.rounds);
+      EXPECT_EQ(readSweepMismatch(c.token, rounds, true), "");
     }
   }
 }
