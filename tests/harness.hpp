@@ -35,9 +35,8 @@ struct Result {
   int status = -1;  // exit status, or -1 when a signal ended the program
   int signal = 0;
   long minorFaults = 0;
-  long peakKiB = 0;      // peak resident memory, which starts from the test process's own at the fork
-  long ownPeakKiB = -1;  // the program's own peak (VmHWM), where asked for and told
-  long readCalls = 0;    // read calls as the kernel counts them, exec's own reads of the program included
+  long peakKiB = -1;   // the program's own peak resident memory (VmHWM), where asked for and told
+  long readCalls = 0;  // read calls as the kernel counts them, exec's own reads of the program included
 };
 
 // The read calls that the kernel counted for a process that has ended but is
@@ -204,7 +203,7 @@ inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addres
     _exit(127);
   }
   Result result;
-  if (ownPeak) result.ownPeakKiB = peakAtExit(pid);
+  if (ownPeak) result.peakKiB = peakAtExit(pid);
   siginfo_t ended;
   waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT);
   result.readCalls = readCallsOf(pid);
@@ -212,7 +211,6 @@ inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addres
   rusage usage{};
   wait4(pid, &wstatus, 0, &usage);
   result.minorFaults = usage.ru_minflt;
-  result.peakKiB = usage.ru_maxrss;
   if (outFd < 0) {
     result.out = readAll(out);
     close(out);

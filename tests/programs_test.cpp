@@ -316,7 +316,7 @@ TEST(Programs, KeepToTheirCounts) {
     EXPECT_EQ(result.out, "-1");
     EXPECT_EQ(result.err, "");
     // The counts in the test's log, to compare with the bounds on any machine.
-    std::printf("%s: %ld faults, %ld KiB, %ld reads\n", c.what, result.minorFaults, result.ownPeakKiB,
+    std::printf("%s: %ld faults, %ld KiB, %ld reads\n", c.what, result.minorFaults, result.peakKiB,
                 result.readCalls - execReads);
     if (c.readBytes > 0) {
       EXPECT_LE(result.readCalls - execReads, bytes / c.readBytes + 2);
@@ -324,10 +324,10 @@ TEST(Programs, KeepToTheirCounts) {
     if (c.faults > 0 && huge) {
       EXPECT_LE(result.minorFaults, c.faults);
     }
-    if (c.peakKiB > 0 && result.ownPeakKiB >= 0) {
-      EXPECT_LE(result.ownPeakKiB, c.peakKiB);
+    if (c.peakKiB > 0 && result.peakKiB >= 0) {
+      EXPECT_LE(result.peakKiB, c.peakKiB);
     }
-    untraced = untraced || result.ownPeakKiB < 0;
+    untraced = untraced || result.peakKiB < 0;
   }
   if (!huge) {
     GTEST_SKIP() << "minor faults not counted: the kernel offers no transparent huge pages ("
