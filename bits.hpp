@@ -17,7 +17,9 @@
 // compiled for AVX2, and some for AVX-512, for the machines that have them:
 // they then take four or eight words (32 or 64 input bytes) at a time where
 // SSE2 takes two. SPINDRA_PORTABLE leaves them out, so that the tests run the
-// plain code on any machine.
+// plain code on any machine; SPINDRA_NO_AVX512 leaves out the AVX-512 forms
+// alone (for an assembler without them, or the coverage of the code that a
+// machine without AVX-512 runs).
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(SPINDRA_PORTABLE)
 #define SPINDRA_AVX2 1
 #include <immintrin.h>
@@ -53,7 +55,11 @@ inline bool haveAvx512() {
 // looked up once. Not constant, so that the tests can run every form on a
 // machine that has them all; the programs never change them.
 inline bool avx2Here = haveAvx2();
+#if defined(SPINDRA_NO_AVX512)
+constexpr bool avx512Here = false;  // so the AVX-512 forms are never called, and not compiled
+#else
 inline bool avx512Here = haveAvx512();
+#endif
 #endif
 
 constexpr Word allOnes = ~Word{0};

@@ -6,16 +6,17 @@
 #
 # CTest then runs the tests under the emulator, and the tests start the
 # programs under it too. The package takes the architecture's name.
-set(SPINDRA_ARCH "" CACHE STRING "The Debian architecture to build for: arm64, armhf, i386, s390x, ppc64el, riscv64")
+set(SPINDRA_ARCH "" CACHE STRING "The Debian architecture to build for: arm64, armel, armhf, i386, ppc64el, riscv64, s390x")
 # The machines each architecture is: GNU triplet, then qemu-user's name for it.
 set(spindra_arm64 aarch64-linux-gnu aarch64)
+set(spindra_armel arm-linux-gnueabi arm)
 set(spindra_armhf arm-linux-gnueabihf arm)
 set(spindra_i386 i686-linux-gnu i386)
 set(spindra_s390x s390x-linux-gnu s390x)
 set(spindra_ppc64el powerpc64le-linux-gnu ppc64le)
 set(spindra_riscv64 riscv64-linux-gnu riscv64)
 if(NOT DEFINED spindra_${SPINDRA_ARCH})
-  message(FATAL_ERROR "cross.cmake: set SPINDRA_ARCH to one of arm64, armhf, i386, s390x, ppc64el, riscv64")
+  message(FATAL_ERROR "cross.cmake: set SPINDRA_ARCH to one of arm64, armel, armhf, i386, ppc64el, riscv64, s390x")
 endif()
 list(GET spindra_${SPINDRA_ARCH} 0 triplet)
 list(GET spindra_${SPINDRA_ARCH} 1 qemu)

@@ -89,6 +89,7 @@ TEST(Differential, RoundsMatchTheModel) {
     ASSERT_EQ(roundsMismatch(std::move(zecovi), rounds, done), "");
   }
   useKernels(2);
+  std::printf("kernel forms run: %s\n", kernelForms().c_str());
 }
 
 // Both programs' whole output against the model's, through a file and a pipe.

@@ -36,6 +36,7 @@ struct Result {
   int signal = 0;
   long minorFaults = 0;
   long peakKiB = -1;   // the program's own peak resident memory (VmHWM), where asked for and told
+  long sharedKiB = 0;  // the address space of its shared libraries and their loader at its exit, where asked for
   long readCalls = 0;  // read calls as the kernel counts them, exec's own reads of the program included
 };
 
@@ -139,24 +140,48 @@ inline void closeInput(int fd, std::thread& writer) {
   if (writer.joinable()) writer.join();
 }
 
-// Follows a child traced from its exec to its exit, and returns its own peak
-// resident memory then, in KiB (VmHWM of its memory alone, where ru_maxrss
-// starts from the test process's, which it was forked from), or -1 where that
-// cannot be told; leaves it unreaped. Signals reach it as they would untraced.
-inline long peakAtExit(pid_t pid) {
-  long peak = -1;
+// The address space that a process's shared libraries take, in KiB: every
+// mapping from the lowest one of a shared object to the end of the highest,
+// which takes in their loader and what it maps for them. 0 for a static program.
+inline long sharedKiBOf(pid_t pid) {
+  std::FILE* const maps = std::fopen(("/proc/" + std::to_string(pid) + "/maps").c_str(), "r");
+  std::vector<std::pair<unsigned long, unsigned long>> all;
+  unsigned long low = ~0UL, high = 0;
+  for (char line[512]; maps != nullptr && std::fgets(line, sizeof line, maps) != nullptr;) {
+    unsigned long start = 0, end = 0;
+    if (std::sscanf(line, "%lx-%lx", &start, &end) != 2) continue;
+    all.emplace_back(start, end);
+    if (std::strstr(line, ".so") != nullptr) {
+      low = std::min(low, start);
+      high = std::max(high, end);
+    }
+  }
+  if (maps != nullptr) std::fclose(maps);
+  unsigned long bytes = 0;
+  for (const auto& [start, end] : all)
+    if (start >= low && end <= high) bytes += end - start;
+  return static_cast<long>(bytes >> 10);
+}
+
+// Follows a child traced from its exec to its exit, and notes in `result` its
+// own peak resident memory then, in KiB (VmHWM of its memory alone, where
+// ru_maxrss starts from the test process's, which it was forked from; -1
+// where that cannot be told), and its shared libraries' address space;
+// leaves it unreaped. Signals reach it as they would untraced.
+inline void peakAtExit(pid_t pid, Result& result) {
   for (;;) {
     siginfo_t info{};
     if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WSTOPPED | WNOWAIT) != 0 || info.si_code != CLD_TRAPPED)
-      return peak;
+      return;
     int status = 0;
     waitpid(pid, &status, 0);
     int signal = WSTOPSIG(status) == SIGTRAP ? 0 : WSTOPSIG(status);  // a trap is the exec's, or the exit's
     if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_EXIT << 8))) {
       std::FILE* const file = std::fopen(("/proc/" + std::to_string(pid) + "/status").c_str(), "r");
       for (char line[128]; file != nullptr && std::fgets(line, sizeof line, file) != nullptr;)
-        std::sscanf(line, "VmHWM: %ld kB", &peak);
+        std::sscanf(line, "VmHWM: %ld kB", &result.peakKiB);
       if (file != nullptr) std::fclose(file);
+      result.sharedKiB = sharedKiBOf(pid);
     } else if (status >> 8 == SIGTRAP) {
       ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACEEXIT);
     }
@@ -203,7 +228,7 @@ inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addres
     _exit(127);
   }
   Result result;
-  if (ownPeak) result.peakKiB = peakAtExit(pid);
+  if (ownPeak) peakAtExit(pid, result);
   siginfo_t ended;
   waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT);
   result.readCalls = readCallsOf(pid);
@@ -384,12 +409,29 @@ inline bool classifiersAgree(const char* p) {
   return true;
 }
 
+// The forms of the kernels that the tests run, widest first: those that
+// useKernels(2) gives, and the plain C++.
+inline std::string kernelForms() {
+  std::string forms;
+#if defined(SPINDRA_AVX2)
+  if (avx512Here) forms += "AVX-512, ";
+  if (avx2Here) forms += "AVX2, ";
+#endif
+#if defined(SPINDRA_SSE2)
+  return forms + "plain C++ (SSE2 classifier)";
+#else
+  return forms + "plain C++";
+#endif
+}
+
 // The forms the kernels take from now on: 2, the widest this machine has; 1,
 // AVX2 at most; 0, the plain C++.
 inline void useKernels([[maybe_unused]] int widest) {
 #if defined(SPINDRA_AVX2)
   avx2Here = widest >= 1 && haveAvx2();
+#if !defined(SPINDRA_NO_AVX512)
   avx512Here = widest >= 2 && haveAvx512();
+#endif
 #endif
 }
 

@@ -431,6 +431,9 @@ TEST(SpreadPass, LeavesHasChangeSetBySomethingElse) {
 // written to a pipe drained so slowly that most writes find it full, each on
 // a pipe that blocks and on one that does not; both must come whole.
 TEST(SystemCalls, ReadAndWriteGoOnWhenASignalInterrupts) {
+#if defined(SPINDRA_LAUNCHER) && defined(__i386__)
+  GTEST_SKIP() << "qemu-i386 loses a thread's own pointer across a signal handler (a join then fails with EDEADLK)";
+#endif
   struct sigaction action = {}, saved = {};
   action.sa_handler = [](int) {};
   sigemptyset(&action.sa_mask);
