@@ -62,6 +62,19 @@ inline bool avx512Here = haveAvx512();
 #endif
 #endif
 
+// On AArch64 (little-endian, as Debian's arm64 is) the same kernels come in
+// NEON forms, sixteen bytes or two words at a time; AArch64 always has NEON.
+// SPINDRA_PORTABLE leaves them out too.
+#if defined(__aarch64__) && defined(__ARM_NEON) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && \
+    !defined(SPINDRA_PORTABLE)
+#define SPINDRA_NEON 1
+#include <arm_neon.h>
+
+// Whether the kernels take their NEON forms. Not constant, so that the tests
+// can run the plain forms too; the programs never change it.
+inline bool neonHere = true;
+#endif
+
 constexpr Word allOnes = ~Word{0};
 
 // The most words a row may take: their bytes fit the address space, and

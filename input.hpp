@@ -55,35 +55,79 @@ inline bool wouldWait(int error) { return error == EAGAIN || error == EWOULDBLOC
 // The whitespace that separates tokens: space, tab, line feed, vertical tab, form feed, carriage return.
 inline bool isSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// The eight bytes at p as a word, byte b in bits 8b to 8b + 7, whatever the
+// machine's byte order: one load, and on a big-endian machine its bytes
+// reversed (s390x loads them so in one instruction). Where p is `aligned` to
+// a word, a machine that must not load a word off its alignment (riscv64,
+// armel) loads it whole too, not a byte at a time.
+template <bool aligned = false>
+inline Word loadBytes(const char* p) {
+#if defined(__GNUC__)
+  if constexpr (aligned) p = static_cast<const char*>(__builtin_assume_aligned(p, alignof(Word)));
+#endif
+  Word x;
+  std::memcpy(&x, p, sizeof x);
+  if constexpr (std::endian::native == std::endian::big) {
+#if defined(__GNUC__)
+    x = __builtin_bswap64(x);
+#else
+    Word swapped = 0;
+    for (int b = 0; b < 8; ++b) swapped |= ((x >> (8 * b)) & 0xFF) << (56 - 8 * b);
+    x = swapped;
+#endif
+  }
+  return x;
+}
+
 // Bit j of the results says whether byte j of p[0, 64) is "1" (ones) or
-// whitespace (spaces). Plain C++, eight bytes at a time. Whitespace is rare
-// inside a token, so it is looked for exactly only where some byte is at most
-// a blank.
-inline void classify64Portable(const char* p, Word& ones, Word& spaces) {
+// whitespace (spaces), for any bytes: plain C++, eight bytes at a time in a
+// 64-bit word, exact with no borrow between bytes. Whitespace is looked for
+// only where some byte is at most a blank.
+[[gnu::noinline]] inline void classify64Exact(const char* p, Word& ones, Word& spaces) {
   constexpr Word lsb = 0x0101010101010101;
-  constexpr Word msb = 0x8080808080808080;
-  constexpr Word low7 = 0x7F7F7F7F7F7F7F7F;
-  // The high bit of each byte of x that is zero, exactly (no borrow between bytes).
+  constexpr Word msb = lsb << 7;
+  constexpr Word low7 = ~msb;
+  // The high bit of each byte of x that is zero.
   const auto zeroBytes = [](Word x) { return ~(((x & low7) + low7) | x) & msb; };
-  // The high bit of each byte of x below m (m in 1..128), exactly.
+  // The high bit of each byte of x below m (m in 1..128).
   const auto bytesBelow = [](Word x, Word m) { return ~(((x & low7) + (128 - m) * lsb) | x) & msb; };
-  // Gathers the high bit of byte j into bit j.
-  const auto gather = [](Word highBits) { return ((highBits >> 7) * 0x0102040810204080) >> 56; };
-  Word x[8];
+  // Gathers the high bit of byte j into bit j: multiplied by 2^(49 - 7j), bit
+  // 8j + 7 lands on bit 56 + j, and no two of the 64 products share a bit.
+  const auto gather = [](Word highBits) { return (highBits * 0x0002040810204081) >> 56; };
   Word blankOrBelow = 0;
   ones = 0;
   spaces = 0;
   for (int j = 0; j < 8; ++j) {
-    x[j] = 0;  // byte 8j + b of p in byte b, whatever the machine's byte order; compiles to one load
-    for (int b = 0; b < 8; ++b) x[j] |= Word{static_cast<unsigned char>(p[8 * j + b])} << (8 * b);
-    ones |= gather(zeroBytes(x[j] ^ ('1' * lsb))) << (8 * j);
-    blankOrBelow |= bytesBelow(x[j], ' ' + 1);
+    const Word x = loadBytes(p + 8 * j);
+    ones |= gather(zeroBytes(x ^ ('1' * lsb))) << (8 * j);
+    blankOrBelow |= bytesBelow(x, ' ' + 1);
   }
   if (blankOrBelow == 0) return;
   for (int j = 0; j < 8; ++j) {
-    const Word controls = bytesBelow(x[j], '\r' + 1) & ~bytesBelow(x[j], '\t');
-    spaces |= gather(controls | zeroBytes(x[j] ^ (' ' * lsb))) << (8 * j);
+    const Word x = loadBytes(p + 8 * j);
+    const Word controls = bytesBelow(x, '\r' + 1) & ~bytesBelow(x, '\t');
+    spaces |= gather(controls | zeroBytes(x ^ (' ' * lsb))) << (8 * j);
   }
+}
+
+// The same, on any machine. A token is mostly "0" and "1", and then seven
+// operations take eight bytes; where some byte is neither, classify64Exact
+// takes the 64. `aligned`: p is aligned to a word.
+template <bool aligned = false>
+inline void classify64Portable(const char* p, Word& ones, Word& spaces) {
+  constexpr Word lsb = 0x0101010101010101;
+  Word found = 0;
+  Word others = 0;  // a bit set other than bit 0 of a byte where some byte is neither "0" nor "1"
+  for (int j = 0; j < 8; ++j) {
+    const Word bits = loadBytes<aligned>(p + 8 * j) ^ ('0' * lsb);  // "0" and "1" become 0 and 1
+    // Multiplied by 2^(56 - 7b), bit 8b lands on bit 56 + b, and no two of
+    // the 64 products share a bit: byte b's bit gathered into bit b of the top byte.
+    found |= (bits * 0x0102040810204080) >> 56 << (8 * j);
+    others |= bits;
+  }
+  if ((others & ~lsb) != 0) return classify64Exact(p, ones, spaces);
+  ones = found;
+  spaces = 0;
 }
 
 // The same as classify64Portable, sixteen bytes at a time where SSE2 is there.
@@ -106,7 +150,7 @@ inline void classify64(const char* p, Word& ones, Word& spaces) {
     spaces |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(space))} << (16 * j);
   }
 #else
-  classify64Portable(p, ones, spaces);
+  classify64Portable<>(p, ones, spaces);
 #endif
 }
 
@@ -123,15 +167,16 @@ template <void (*classify)(const char*, Word&, Word&)>
   std::size_t capacity = row.capacity;
   std::size_t at = wordOf(row.n);
   std::size_t count = row.count;
-  std::size_t taken = 0;
-  for (; len - taken >= wordBits; taken += wordBits, ++at) {
+  const char* const end = p + len / wordBits * wordBits;
+  const char* piece = p;
+  for (; piece != end; piece += wordBits, ++at) {
     Word ones = 0;
     Word spaces = 0;
-    classify(p + taken, ones, spaces);
+    classify(piece, ones, spaces);
     if (spaces != 0) break;
     if (ones != 0) {
       if (at >= capacity) {  // room for the rest of the block, as far as it may be stored
-        growWords(row, at + (len - taken) / wordBits);
+        growWords(row, at + static_cast<std::size_t>(end - piece) / wordBits);
         words = row.words.get();
         capacity = row.capacity;
       }
@@ -141,7 +186,7 @@ template <void (*classify)(const char*, Word&, Word&)>
   }
   row.count = count;
   row.n = static_cast<std::int64_t>(at) * wordBits;
-  return taken;
+  return static_cast<std::size_t>(piece - p);
 }
 
 #if defined(SPINDRA_AVX2)
@@ -187,11 +232,50 @@ template <void (*classify)(const char*, Word&, Word&)>
 }
 #endif
 
+#if defined(SPINDRA_NEON)
+// A word of the row from the compare results (all ones or zero each) of 64
+// bytes loaded four ways apart: lane i of c[k] is byte 4i + k. Shifting each
+// in under the next keeps one bit of every k in every byte, twice over
+// (c3 c2 c1 c0 c3 c2 c1 c0); the narrowing takes the middle eight bits of each
+// two bytes, so bit 8m + 4h + k is lane 2m + h of c[k]: byte 8m + 4h + k.
+inline Word maskOf(const uint8x16_t c[4]) {
+  const uint8x16_t low = vsriq_n_u8(c[1], c[0], 1);
+  const uint8x16_t high = vsriq_n_u8(c[3], c[2], 1);
+  const uint8x16_t all = vsriq_n_u8(high, low, 2);
+  const uint8x16_t twice = vsriq_n_u8(all, all, 4);
+  return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(twice), 4)), 0);
+}
+
+// The same as classify64, sixteen bytes at a time with NEON.
+inline void classify64Neon(const char* p, Word& ones, Word& spaces) {
+  const uint8x16x4_t b = vld4q_u8(reinterpret_cast<const std::uint8_t*>(p));  // lane i of b.val[k]: byte 4i + k
+  uint8x16_t found[4];
+  for (int k = 0; k < 4; ++k) found[k] = vceqq_u8(b.val[k], vdupq_n_u8('1'));
+  ones = maskOf(found);
+  spaces = 0;
+  const uint8x16_t least = vminq_u8(vminq_u8(b.val[0], b.val[1]), vminq_u8(b.val[2], b.val[3]));
+  if (vminvq_u8(least) > ' ') return;  // the usual case: no byte at or below a blank
+  for (int k = 0; k < 4; ++k) {
+    const uint8x16_t from9 = vsubq_u8(b.val[k], vdupq_n_u8('\t'));  // \t..\r become 0..4
+    found[k] = vorrq_u8(vcleq_u8(from9, vdupq_n_u8(4)), vceqq_u8(b.val[k], vdupq_n_u8(' ')));
+  }
+  spaces = maskOf(found);
+}
+#endif
+
 // packWordsWith, with the best classifier that this machine has.
 inline std::size_t packWords(BitRow& row, const char* p, std::size_t len) {
 #if defined(SPINDRA_AVX2)
   if (avx512Here) return packWordsAvx512(row, p, len);
   if (avx2Here) return packWordsAvx2(row, p, len);
+#endif
+#if defined(SPINDRA_NEON)
+  if (neonHere) return packWordsWith<classify64Neon>(row, p, len);
+#endif
+#if !defined(SPINDRA_SSE2) && (defined(__riscv) || (defined(__arm__) && !defined(__ARM_FEATURE_UNALIGNED)))
+  // A read block starts on a word's edge, and so does a token read from the start of a file.
+  if (reinterpret_cast<std::uintptr_t>(p) % alignof(Word) == 0)
+    return packWordsWith<classify64Portable<true>>(row, p, len);
 #endif
   return packWordsWith<classify64>(row, p, len);
 }

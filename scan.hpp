@@ -148,12 +148,58 @@ inline bool hasShorterRun(Word x, Word above, Word starts, int len) {
 }
 #endif
 
+#if defined(SPINDRA_NEON)
+// Whether any bit of v is set.
+inline bool anySet(uint64x2_t v) { return vmaxvq_u32(vreinterpretq_u32_u64(v)) != 0; }
+
+// skipNoShorterAvx2, two words at a time with NEON, give or take one. A
+// shift by a negative count is a shift right, and by 64 either way clears a
+// word; a comparison's all ones, added, subtracts one.
+inline std::size_t skipNoShorterNeon(const Word* words, std::size_t from, std::size_t to, int len) {
+  const int64x2_t one = vdupq_n_s64(1);
+  const int64x2_t top = vdupq_n_s64(1 - wordBits);
+  const int64x2_t up = vdupq_n_s64(len);
+  const int64x2_t down = vdupq_n_s64(len - wordBits);
+  std::size_t i = from;
+  for (; i + 2 <= to; i += 2) {
+    const uint64x2_t x = vld1q_u64(words + i);
+    const uint64x2_t next = vld1q_u64(words + i + 1);
+    const uint64x2_t starts = vbicq_u64(x, vorrq_u64(vshlq_u64(x, one), vshlq_u64(vld1q_u64(words + i - 1), top)));
+    const uint64x2_t sumLow = vaddq_u64(x, starts);
+    const uint64x2_t sumHigh = vsubq_u64(next, vcgtq_u64(x, sumLow));  // adds the carry
+    const uint64x2_t upLow = vshlq_u64(starts, up);
+    const uint64x2_t spanLow = vsubq_u64(upLow, starts);
+    const uint64x2_t spanHigh = vaddq_u64(vshlq_u64(starts, down), vcgtq_u64(starts, upLow));  // less the borrow
+    const uint64x2_t hit =
+        vorrq_u64(vandq_u64(vbicq_u64(sumLow, x), spanLow), vandq_u64(vbicq_u64(sumHigh, next), spanHigh));
+    if (anySet(hit)) break;
+  }
+  return i;
+}
+
+// skipUniform, eight words a step with NEON.
+inline std::size_t skipUniformNeon(const Word* words, std::size_t i, std::size_t to, Word uniform) {
+  const uint64x2_t same = vdupq_n_u64(uniform);
+  for (; i + 8 <= to; i += 8) {
+    const uint64x2x4_t x = vld1q_u64_x4(words + i);
+    const uint64x2_t differ = vorrq_u64(vorrq_u64(veorq_u64(x.val[0], same), veorq_u64(x.val[1], same)),
+                                        vorrq_u64(veorq_u64(x.val[2], same), veorq_u64(x.val[3], same)));
+    if (anySet(differ)) break;
+  }
+  while (i < to && words[i] == uniform) ++i;
+  return i;
+}
+#endif
+
 // The first of words [from, to) that is not `uniform`, or `to`: a stretch of
 // a run, or between runs, that the scan goes past.
 inline std::size_t skipUniform(const Word* words, std::size_t from, std::size_t to, Word uniform) {
 #if defined(SPINDRA_AVX2)
   if (avx512Here) return skipUniformAvx512(words, from, to, uniform);
   if (avx2Here) return skipUniformAvx2(words, from, to, uniform);
+#endif
+#if defined(SPINDRA_NEON)
+  if (neonHere) return skipUniformNeon(words, from, to, uniform);
 #endif
   while (from < to && words[from] == uniform) ++from;
   return from;
@@ -262,6 +308,12 @@ inline void scanWords(Scanning& scan, const Word* words, std::size_t from, std::
     } else if (avx2Here) {
       i = skipNoShorterAvx2(words, i, to, k);
       stretch = std::min(to, i + 4);
+    }
+#endif
+#if defined(SPINDRA_NEON)
+    if (neonHere) {
+      i = skipNoShorterNeon(words, i, to, k);
+      stretch = std::min(to, i + 2);
     }
 #endif
     for (Word below = words[i - 1]; i < stretch; ++i) {

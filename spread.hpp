@@ -150,6 +150,29 @@ inline void spreadWords(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, 
 }
 #endif
 
+#if defined(SPINDRA_NEON)
+// The same, four words at a time with NEON: the steps of words i - 3 to i
+// read words from i - q - 4 to i, all of them before any is written. A
+// shift by a negative count is a shift right, and by 64 either way clears
+// a word.
+inline void spreadWordsNeon(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, std::ptrdiff_t q, int r) {
+  const int64x2_t up = vdupq_n_s64(r);
+  const int64x2_t down = vdupq_n_s64(r - wordBits);
+  const auto taken = [&](const Word* at) {  // what words at[0] and at[1] take from those q and q + 1 below
+    return vorrq_u64(vshlq_u64(vld1q_u64(at - q), up), vshlq_u64(vld1q_u64(at - q - 1), down));
+  };
+  std::ptrdiff_t i = top;
+  for (; i - 3 > bottom; i -= 4) {
+    Word* const at = words + i - 3;
+    const uint64x2_t lower = taken(at);
+    const uint64x2_t upper = taken(at + 2);
+    vst1q_u64(at, vorrq_u64(vld1q_u64(at), lower));
+    vst1q_u64(at + 2, vorrq_u64(vld1q_u64(at + 2), upper));
+  }
+  spreadWords(words, i, bottom, q, r);
+}
+#endif
+
 // Spreads words [from, to) of a row by the stage's shift: word i takes the
 // words i - q - 1 and i - q as the round found them, from the block itself
 // where they lie in it, which is spread from the top down so that they are
@@ -168,6 +191,12 @@ inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, con
     spreadWordsAvx512(words, to - 1, inside, q, r);
   } else if (avx2Here) {
     spreadWordsAvx2(words, to - 1, inside, q, r);
+  } else {
+    spreadWords(words, to - 1, inside, q, r);
+  }
+#elif defined(SPINDRA_NEON)
+  if (neonHere) {
+    spreadWordsNeon(words, to - 1, inside, q, r);
   } else {
     spreadWords(words, to - 1, inside, q, r);
   }
@@ -211,18 +240,77 @@ inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, con
 }
 #endif
 
+#if defined(SPINDRA_NEON)
+// spreadShortAvx512 with NEON, four words at a time, for `count` stages: each
+// stage's words below and shifts stay in registers. to - from is a multiple
+// of 4. A shift by a negative count is a shift right, and by 64 clears a word.
+template <int count>
+inline void spreadShortNeon(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, const Stage* stages, Word* unders) {
+  uint64x2_t below[count];  // each stage's two words before those at hand, as it found them
+  int64x2_t up[count];
+  int64x2_t down[count];
+  for (int s = 0; s < count; ++s) {
+    below[s] = vdupq_n_u64(unders[stages[s].under]);
+    up[s] = vdupq_n_s64(stages[s].r);
+    down[s] = vdupq_n_s64(stages[s].r - wordBits);
+  }
+  for (std::ptrdiff_t i = from; i < to; i += 4) {
+    uint64x2_t low = vld1q_u64(words + i);
+    uint64x2_t high = vld1q_u64(words + i + 2);
+    for (int s = 0; s < count; ++s) {
+      const uint64x2_t underLow = vextq_u64(below[s], low, 1);  // word j - 1 in lane j
+      const uint64x2_t underHigh = vextq_u64(low, high, 1);
+      below[s] = high;
+      low = vorrq_u64(low, vorrq_u64(vshlq_u64(low, up[s]), vshlq_u64(underLow, down[s])));
+      high = vorrq_u64(high, vorrq_u64(vshlq_u64(high, up[s]), vshlq_u64(underHigh, down[s])));
+    }
+    vst1q_u64(words + i, low);
+    vst1q_u64(words + i + 2, high);
+  }
+  for (int s = 0; s < count; ++s) unders[stages[s].under] = vgetq_lane_u64(below[s], 1);
+}
+#endif
+
 // Spreads words [from, to) of a row by every stage of a sweep, in turn. With
 // AVX-512 the first stages, whose shifts are below 64, go together over the
-// block but for its last few words.
+// block but for its last few words; with NEON six of them at most (the
+// rounds give no more: 1, 2, 4, 8, 16, 32).
 inline void spreadStages(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, const Stage* stages, Word* unders,
                          std::int64_t count) {
   std::int64_t s = 0;
-#if defined(SPINDRA_AVX2)
-  std::int64_t shortest = 0;
+  [[maybe_unused]] std::int64_t shortest = 0;
   while (shortest < count && stages[shortest].q == 0) ++shortest;
+#if defined(SPINDRA_AVX2)
   const std::ptrdiff_t whole = from + (to - from) / 8 * 8;
   if (avx512Here && shortest > 0 && whole > from) {
     spreadShortAvx512(words, from, whole, stages, unders, shortest);
+    for (; s < shortest; ++s) spreadBlock(words, whole, to, stages[s], unders + stages[s].under);
+  }
+#endif
+#if defined(SPINDRA_NEON)
+  const std::ptrdiff_t whole = from + (to - from) / 4 * 4;
+  if (neonHere && shortest > 0 && whole > from) {
+    shortest = std::min<std::int64_t>(shortest, 6);
+    switch (shortest) {
+      case 1:
+        spreadShortNeon<1>(words, from, whole, stages, unders);
+        break;
+      case 2:
+        spreadShortNeon<2>(words, from, whole, stages, unders);
+        break;
+      case 3:
+        spreadShortNeon<3>(words, from, whole, stages, unders);
+        break;
+      case 4:
+        spreadShortNeon<4>(words, from, whole, stages, unders);
+        break;
+      case 5:
+        spreadShortNeon<5>(words, from, whole, stages, unders);
+        break;
+      default:
+        spreadShortNeon<6>(words, from, whole, stages, unders);
+        break;
+    }
     for (; s < shortest; ++s) spreadBlock(words, whole, to, stages[s], unders + stages[s].under);
   }
 #endif

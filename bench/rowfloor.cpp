@@ -4,6 +4,10 @@
 // every 8 bytes read writes one byte into fresh memory reserved once for the
 // whole input and advised for huge pages (a word for every 64 bytes, as a row
 // is packed); nothing classified, no round.
+//
+// With --classify, the classifier floor: the same, but each 64 bytes are
+// classified by the widest classifier this machine has, and their word of
+// "1" bits written: what a reader that only classifies cannot help costing.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -13,9 +17,39 @@
 #include <cstdint>
 #include <cstring>
 
+#include "input.hpp"
+
 alignas(4096) static char buffer[1 << 20];
 
-int main() {
+// Reads standard input to its end, a word of row for every 64 bytes read,
+// classified (or, without `classify`, its first 8 bytes copied as they are).
+template <void (*classify)(const char*, Word&, Word&)>
+[[gnu::always_inline]] inline void fill(char* row, std::size_t bytes) {
+  std::size_t at = 0;
+  for (ssize_t got; (got = read(STDIN_FILENO, buffer, sizeof buffer)) > 0;) {
+    for (ssize_t i = 0; i + 64 <= got && at + 8 <= bytes; i += 64, at += 8) {
+      if constexpr (classify == nullptr) {
+        std::memcpy(row + at, buffer + i, 8);
+      } else {
+        Word ones = 0;
+        Word spaces = 0;
+        classify(buffer + i, ones, spaces);
+        std::memcpy(row + at, &ones, 8);
+      }
+    }
+  }
+}
+
+#if defined(SPINDRA_AVX2)
+// fill with an AVX2 or AVX-512 classifier, compiled for it, so that it is
+// inlined as packWords inlines it.
+[[gnu::target("avx2")]] void fillAvx2(char* row, std::size_t bytes) { fill<classify64Avx2>(row, bytes); }
+[[gnu::target("avx512f,avx512bw")]] void fillAvx512(char* row, std::size_t bytes) {
+  fill<classify64Avx512>(row, bytes);
+}
+#endif
+
+int main(int argc, char** argv) {
   struct stat st;
   if (fstat(STDIN_FILENO, &st) != 0) return 1;
 #if defined(F_SETPIPE_SZ)
@@ -33,9 +67,20 @@ int main() {
   madvise(memory, bytes, MADV_HUGEPAGE);
 #endif
   auto* const row = static_cast<char*>(memory);
-  std::size_t at = 0;
-  for (ssize_t got; (got = read(STDIN_FILENO, buffer, sizeof buffer)) > 0;) {
-    for (ssize_t i = 0; i + 64 <= got && at + 8 <= bytes; i += 64, at += 8) std::memcpy(row + at, buffer + i, 8);
+  if (argc < 2 || std::strcmp(argv[1], "--classify") != 0) {
+    fill<nullptr>(row, bytes);
+#if defined(SPINDRA_AVX2)
+  } else if (avx512Here) {
+    fillAvx512(row, bytes);
+  } else if (avx2Here) {
+    fillAvx2(row, bytes);
+#endif
+#if defined(SPINDRA_NEON)
+  } else if (neonHere) {
+    fill<classify64Neon>(row, bytes);
+#endif
+  } else {
+    fill<classify64>(row, bytes);
   }
   return 0;
 }

@@ -396,10 +396,14 @@ inline bool classifiersAgree(const char* p) {
     exactOnes |= Word{p[j] == '1'} << j;
     exactSpaces |= Word{std::string_view(" \t\n\v\f\r").find(p[j]) != std::string_view::npos} << j;
   }
-  std::vector<void (*)(const char*, Word&, Word&)> classifiers = {classify64, classify64Portable};
+  std::vector<void (*)(const char*, Word&, Word&)> classifiers = {classify64, classify64Portable<>, classify64Exact};
+  if (reinterpret_cast<std::uintptr_t>(p) % alignof(Word) == 0) classifiers.push_back(classify64Portable<true>);
 #if defined(SPINDRA_AVX2)
   if (avx2Here) classifiers.push_back(classify64Avx2);
   if (avx512Here) classifiers.push_back(classify64Avx512);
+#endif
+#if defined(SPINDRA_NEON)
+  classifiers.push_back(classify64Neon);
 #endif
   for (const auto classify : classifiers) {
     Word ones, spaces;
@@ -417,6 +421,9 @@ inline std::string kernelForms() {
   if (avx512Here) forms += "AVX-512, ";
   if (avx2Here) forms += "AVX2, ";
 #endif
+#if defined(SPINDRA_NEON)
+  forms += "NEON, ";
+#endif
 #if defined(SPINDRA_SSE2)
   return forms + "plain C++ (SSE2 classifier)";
 #else
@@ -425,8 +432,11 @@ inline std::string kernelForms() {
 }
 
 // The forms the kernels take from now on: 2, the widest this machine has; 1,
-// AVX2 at most; 0, the plain C++.
+// AVX2 at most (NEON); 0, the plain C++.
 inline void useKernels([[maybe_unused]] int widest) {
+#if defined(SPINDRA_NEON)
+  neonHere = widest >= 1;
+#endif
 #if defined(SPINDRA_AVX2)
   avx2Here = widest >= 1 && haveAvx2();
 #if !defined(SPINDRA_NO_AVX512)
