@@ -78,9 +78,11 @@ inline bool neonHere = true;
 constexpr Word allOnes = ~Word{0};
 
 // The most words a row may take: their bytes fit the address space, and
-// their positions a 64-bit count. A longer row runs out of memory.
+// their positions a 64-bit count. A longer row runs out of memory. That is
+// 2^29 - 1 words on a 32-bit machine (2^35 positions), 2^57 - 1 on a 64-bit one.
 constexpr std::size_t maxWords = std::min<std::uint64_t>(std::numeric_limits<std::size_t>::max() / sizeof(Word),
                                                          std::numeric_limits<std::int64_t>::max() / wordBits);
+static_assert(maxWords == (sizeof(std::size_t) == 4 ? (std::size_t{1} << 29) - 1 : (std::uint64_t{1} << 57) - 1));
 
 // Positions are 64-bit on every machine; the words of a row fit a size_t.
 inline std::size_t wordOf(std::int64_t i) { return static_cast<std::size_t>(static_cast<std::uint64_t>(i) / wordBits); }

@@ -97,13 +97,13 @@ inline Word loadBytes(const char* p) {
   Word blankOrBelow = 0;
   ones = 0;
   spaces = 0;
-  for (int j = 0; j < 8; ++j) {
+  for (std::ptrdiff_t j = 0; j < 8; ++j) {
     const Word x = loadBytes(p + 8 * j);
     ones |= gather(zeroBytes(x ^ ('1' * lsb))) << (8 * j);
     blankOrBelow |= bytesBelow(x, ' ' + 1);
   }
   if (blankOrBelow == 0) return;
-  for (int j = 0; j < 8; ++j) {
+  for (std::ptrdiff_t j = 0; j < 8; ++j) {
     const Word x = loadBytes(p + 8 * j);
     const Word controls = bytesBelow(x, '\r' + 1) & ~bytesBelow(x, '\t');
     spaces |= gather(controls | zeroBytes(x ^ (' ' * lsb))) << (8 * j);
@@ -118,7 +118,7 @@ inline void classify64Portable(const char* p, Word& ones, Word& spaces) {
   constexpr Word lsb = 0x0101010101010101;
   Word found = 0;
   Word others = 0;  // a bit set other than bit 0 of a byte where some byte is neither "0" nor "1"
-  for (int j = 0; j < 8; ++j) {
+  for (std::ptrdiff_t j = 0; j < 8; ++j) {
     const Word bits = loadBytes<aligned>(p + 8 * j) ^ ('0' * lsb);  // "0" and "1" become 0 and 1
     // Multiplied by 2^(56 - 7b), bit 8b lands on bit 56 + b, and no two of
     // the 64 products share a bit: byte b's bit gathered into bit b of the top byte.

@@ -65,6 +65,33 @@ inline void writeNumber(std::int64_t value) {
   writeOut(buf, static_cast<std::size_t>(end - buf));
 }
 
+// The decimal digits of a count that goes up by one at a time, written in
+// place: the width only grows, by one at each power of ten, so no scratch
+// buffer is copied and no width is measured anew.
+struct Digits {
+  std::size_t width;      // the digits of the count
+  std::uint64_t widerAt;  // the first count with more: at most 10^19, past every int64_t
+};
+
+// The digits of counts from `from` (at least 0) on.
+inline Digits digitsFrom(std::int64_t from) {
+  Digits digits = {1, 10};
+  for (; static_cast<std::uint64_t>(from) >= digits.widerAt; digits.widerAt *= 10) ++digits.width;
+  return digits;
+}
+
+// Writes count i, one more than the last count written with `digits` (or
+// the count they were made from), right before `end`; returns where it begins.
+inline char* writeDigits(Digits& digits, std::int64_t i, char* end) {
+  if (static_cast<std::uint64_t>(i) == digits.widerAt) {
+    ++digits.width;
+    digits.widerAt *= 10;
+  }
+  char* const from = end - digits.width;
+  std::to_chars(from, end, i);
+  return from;
+}
+
 // What the sweep that follows the reader leaves for the round loop: the
 // rounds it ran, and the shortest closed run of the row they left (with no
 // round run, of the row as read).

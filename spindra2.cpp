@@ -20,16 +20,10 @@ static void traceSteps(std::int64_t k) {
   const auto restLength =
       static_cast<std::size_t>(std::snprintf(afterI, restRoom, " %" PRId64 " %" PRIu64 " %" PRIu64 "\n", k,
                                              static_cast<std::uint64_t>(n), static_cast<std::uint64_t>(n)));
-  std::size_t width = 1;       // the digits of i
-  std::uint64_t widerAt = 10;  // the first i with more
+  Digits digits = digitsFrom(0);
   for (std::int64_t i = 0; i + k < n; ++i) {
-    if (static_cast<std::uint64_t>(i) == widerAt) {
-      ++width;
-      widerAt *= 10;
-    }
-    char* const from = afterI - width;
-    std::to_chars(from, afterI, i);
-    writeOut(from, width + restLength);
+    const char* const from = writeDigits(digits, i, afterI);
+    writeOut(from, static_cast<std::size_t>(afterI - from) + restLength);
   }
 }
 

@@ -247,6 +247,31 @@ inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addres
   return result;
 }
 
+// The address space that this process's mappings take, as /proc/self/maps
+// lists them (qemu-user lists its guest's): all but the heap, the stack and
+// the kernel's own ([vdso] and the like), which grow or come by themselves.
+inline std::uint64_t mappedBytes() {
+  std::FILE* const maps = std::fopen("/proc/self/maps", "r");
+  std::uint64_t bytes = 0;
+  for (char line[512]; maps != nullptr && std::fgets(line, sizeof line, maps) != nullptr;) {
+    unsigned long long start = 0, end = 0;
+    if (std::strchr(line, '[') == nullptr && std::sscanf(line, "%llx-%llx", &start, &end) == 2) bytes += end - start;
+  }
+  if (maps != nullptr) std::fclose(maps);
+  return bytes;
+}
+
+// The address space this process takes, as the kernel counts it against a
+// limit (VmSize); 0 where it does not say.
+inline rlim_t addressSpace() {
+  std::FILE* const status = std::fopen("/proc/self/status", "r");
+  unsigned long long kiB = 0;
+  for (char line[256]; status != nullptr && std::fgets(line, sizeof line, status) != nullptr;)
+    std::sscanf(line, "VmSize: %llu kB", &kiB);
+  if (status != nullptr) std::fclose(status);
+  return static_cast<rlim_t>(kiB) << 10;
+}
+
 // The kernel's setting for transparent huge pages as it shows it, such as
 // "always [madvise] never", or "" where it has none.
 inline std::string hugePageSetting() {

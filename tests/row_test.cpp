@@ -412,11 +412,111 @@ TEST(GrowWords, RefusesRoomPastTheAddressSpace) {
   for (BitRow* row : {&fresh, &held}) {
     EXPECT_THROW(growWords(*row, std::numeric_limits<std::size_t>::max() / sizeof(Word) + 2), std::bad_alloc);
   }
+  // Clear words appended to a row that holds none of its words yet, `wordsLeft`
+  // words short of the most: packed 64 bytes to a word, or by appendBits.
+  struct Case {
+    std::size_t wordsLeft;
+    std::size_t bytes;  // packed; 0: 64 bits and then 1 appended by appendBits
+    bool taken;
+  };
+  const Case cases[] = {
+      {3, 4 * wordBits, false}, {1, 2 * wordBits, false}, {1, wordBits, true}, {0, wordBits, false}, {1, 0, false}};
   const std::string zeros(4 * wordBits, '0');
-  for (const std::size_t wordsLeft : {0, 3}) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.wordsLeft << " words left, " << c.bytes << " bytes");
     BitRow longest;
-    longest.n = static_cast<std::int64_t>(maxWords - wordsLeft) * wordBits;
-    EXPECT_THROW(appendToken(longest, zeros.data(), zeros.size(), true), std::bad_alloc) << wordsLeft;
+    longest.n = static_cast<std::int64_t>(maxWords - c.wordsLeft) * wordBits;
+    const auto append = [&] {
+      if (c.bytes > 0) return appendToken(longest, zeros.data(), c.bytes, true).taken == c.bytes;
+      appendBits(longest, 0, wordBits);  // the most words, all clear
+      appendBits(longest, 0, 1);
+      return true;
+    };
+    if (c.taken) {
+      EXPECT_TRUE(append());
+      EXPECT_EQ(wordsFor(longest.n), maxWords);
+    } else {
+      EXPECT_THROW(append(), std::bad_alloc);
+    }
+  }
+}
+
+// The address space a row holds is the mapping its words say they have
+// (what unmapping them gives back), no more, and none is left once the row
+// is gone: as reserved for a token from a pipe (2 MiB) and from a file (its
+// size, at most 1 GiB), and as the row grows, by a copy out of its first
+// small pages and then by moving its pages. Read in /proc/self/maps, which
+// qemu-user also gives its guest, so that every machine checks it.
+TEST(RowMemory, HoldsWhatItSaysAndNoMore) {
+  struct Case {
+    const char* what;
+    off_t fileSize;                  // of a sparse file that begins "1001\n"; -1 for a pipe; 0: growWords alone
+    std::size_t reservedWords;       // the words reserved for the row read
+    std::vector<std::size_t> grows;  // the words a row is then grown to, in turn
+    rlim_t lastLimitMiB = 0;         // the address space the last growth may add, where limited
+  };
+  const Case cases[] = {
+    {"a pipe", -1, std::size_t{1} << 18, {}},                         // 2 MiB
+    {"a file of 1 MiB", off_t{1} << 20, std::size_t{1} << 14, {}},    // 128 KiB
+    {"a file of 16 GiB", off_t{16} << 30, std::size_t{1} << 27, {}},  // 1 GiB
+    {"growth", 0, 0, {16, 8192, 8193, std::size_t{1} << 18, std::size_t{1} << 20, (std::size_t{1} << 21) + 1}},
+#if defined(SPINDRA_OWN_LIMITS)
+    // From 8 to 16 MiB under a limit on the address space: in 12 MiB more the
+    // new place cannot be had; in 21 MiB it can, but not the move that holds
+    // it, the old row and the growth at once (24 MiB), so the new place is
+    // given back before the kernel moves the pages where it can (8 MiB).
+    {"growth where the new place is refused", 0, 0, {std::size_t{1} << 20, std::size_t{1} << 21}, 12},
+    {"growth where the move to the new place is refused", 0, 0, {std::size_t{1} << 20, std::size_t{1} << 21}, 21},
+#endif
+  };
+  resetState();  // the row a test before left
+  const std::uint64_t before = mappedBytes();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.fileSize != 0) {
+      std::thread writer;
+      const int in = c.fileSize < 0 ? feedPipe({"1001\n"}, writer) : tempFile("1001\n");
+      if (c.fileSize > 0) {
+        ASSERT_EQ(ftruncate(in, c.fileSize), 0);
+      }
+      readRowOn(in);
+      closeInput(in, writer);
+      EXPECT_EQ(zecovi.words.get_deleter().bytes, hugeEnd(mappingBytes(c.reservedWords), smallStart));
+      EXPECT_EQ(mappedBytes() - before, zecovi.words.get_deleter().bytes);
+    }
+    for (const std::size_t words : c.grows) {
+      rlimit saved{};
+      getrlimit(RLIMIT_AS, &saved);
+      if (c.lastLimitMiB > 0 && words == c.grows.back()) {
+        const rlimit limit{addressSpace() + (c.lastLimitMiB << 20), saved.rlim_max};
+        setrlimit(RLIMIT_AS, &limit);
+      }
+      EXPECT_NO_THROW(growWords(zecovi, words));
+      setrlimit(RLIMIT_AS, &saved);
+      EXPECT_GE(zecovi.capacity, words);
+      EXPECT_EQ(mappedBytes() - before, zecovi.words.get_deleter().bytes) << words << " words";
+    }
+    zecovi = {};
+    EXPECT_EQ(mappedBytes(), before);
+  }
+}
+
+// Decimal digits written in place as the count grows, at each width's edges
+// and up to the largest count there is: what spindra2's trace lines begin with.
+// 1,410,065,408 is 10^10 cut to 32 bits, where a bound held in 32 bits would wrap.
+TEST(TraceDigits, GrowAtEveryPowerOfTen) {
+  std::vector<std::int64_t> starts = {0, 1'410'065'406, std::numeric_limits<std::int64_t>::max() - 3};
+  for (std::int64_t power = 10;; power *= 10) {
+    starts.push_back(power - 2);
+    if (power > std::numeric_limits<std::int64_t>::max() / 10) break;  // the last power of ten an int64_t holds
+  }
+  for (const std::int64_t start : starts) {
+    Digits digits = digitsFrom(start);
+    char text[decimalWidth];
+    for (std::int64_t i = start; i - start < 4; ++i) {  // the last ends at the largest
+      char* const from = writeDigits(digits, i, std::end(text));
+      ASSERT_EQ(std::string(from, std::end(text)), std::to_string(i));
+    }
   }
 }
 
@@ -522,6 +622,17 @@ TEST(LongRows, PositionsAcross32Bits) {
   scan = scanRow(row);
   EXPECT_EQ(scan.k, 4);
   EXPECT_EQ(scan.pos, at + 50);
+  // Packed 64 bytes to a word across 2^32, from a row that holds none of the
+  // words below: clear words, then a set position past 2^32.
+  BitRow packed;
+  packed.n = at + 1 - 2 * wordBits;
+  const std::string zeros(4 * wordBits, '0');
+  EXPECT_EQ(appendToken(packed, zeros.data(), zeros.size(), false).taken, zeros.size());
+  EXPECT_EQ(packed.n, at + 1 + 2 * wordBits);
+  EXPECT_EQ(appendToken(packed, "01\n", 3, true).taken, 2u);
+  EXPECT_EQ(packed.n, at + 3 + 2 * wordBits);
+  EXPECT_TRUE(testBit(packed, at + 2 + 2 * wordBits));
+  EXPECT_FALSE(testBit(packed, at + 1 + 2 * wordBits));
 }
 
 }  // namespace
