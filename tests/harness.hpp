@@ -248,14 +248,17 @@ inline Result runOn(const char* program, int inFd, int outFd = -1, rlim_t addres
 }
 
 // The address space that this process's mappings take, as /proc/self/maps
-// lists them (qemu-user lists its guest's): all but the heap, the stack and
+// lists them (qemu-user lists its guest's): all but the heap (the mapping
+// that holds the program break, which qemu-user does not name), the stack and
 // the kernel's own ([vdso] and the like), which grow or come by themselves.
 inline std::uint64_t mappedBytes() {
+  const auto brk = reinterpret_cast<std::uintptr_t>(sbrk(0));
   std::FILE* const maps = std::fopen("/proc/self/maps", "r");
   std::uint64_t bytes = 0;
   for (char line[512]; maps != nullptr && std::fgets(line, sizeof line, maps) != nullptr;) {
     unsigned long long start = 0, end = 0;
-    if (std::strchr(line, '[') == nullptr && std::sscanf(line, "%llx-%llx", &start, &end) == 2) bytes += end - start;
+    if (std::strchr(line, '[') != nullptr || std::sscanf(line, "%llx-%llx", &start, &end) != 2) continue;
+    if (start >= brk || end < brk) bytes += end - start;
   }
   if (maps != nullptr) std::fclose(maps);
   return bytes;

@@ -194,8 +194,8 @@ TEST(ReadRow, ReportsAReadError) {
 
 // 64-byte blocks: every byte value; only control bytes that are not blanks;
 // only blanks; each blank alone among ones at the first, a middle and the
-// last byte; "0" and "1" at random, alone and with one byte of any other
-// value among them at each place; then random bytes.
+// last byte; "0" and "1" at random, alone and with a byte one bit off "0" or
+// "1" (any bit but the lowest) at each place; then random bytes.
 std::vector<std::string> classifierBlocks() {
   std::vector<std::string> blocks;
   for (int c = 0; c < 256; c += 64) {
@@ -215,7 +215,7 @@ std::vector<std::string> classifierBlocks() {
   for (int at = -1; at < 64; ++at) {
     blocks.emplace_back();
     for (int j = 0; j < 64; ++j) blocks.back() += random() % 2 ? '1' : '0';
-    if (at >= 0) blocks.back()[static_cast<std::size_t>(at)] = static_cast<char>('2' + random() % 254);
+    if (at >= 0) blocks.back()[static_cast<std::size_t>(at)] = static_cast<char>("01"[at % 2] ^ (2 << (at % 7)));
   }
   while (blocks.size() < 2000) {
     blocks.emplace_back();
