@@ -513,7 +513,8 @@ TEST(TraceDigits, GrowAtEveryPowerOfTen) {
   for (const std::int64_t start : starts) {
     Digits digits = digitsFrom(start);
     char text[decimalWidth];
-    for (std::int64_t i = start; i - start < 4; ++i) {  // the last ends at the largest
+    for (std::int64_t step = 0; step < 4; ++step) {  // the last start ends at the largest
+      const std::int64_t i = start + step;
       char* const from = writeDigits(digits, i, std::end(text));
       ASSERT_EQ(std::string(from, std::end(text)), std::to_string(i));
     }
