@@ -13,14 +13,15 @@
 
 #include "memory.hpp"
 
-// On x86-64 the kernels that take most of a long row's time also come
-// compiled for AVX2, and some for AVX-512, for the machines that have them:
-// they then take four or eight words (32 or 64 input bytes) at a time where
-// SSE2 takes two. SPINDRA_PORTABLE leaves them out, so that the tests run the
-// plain code on any machine; SPINDRA_NO_AVX512 leaves out the AVX-512 forms
-// alone (for an assembler without them, or the coverage of the code that a
-// machine without AVX-512 runs).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(SPINDRA_PORTABLE)
+// On x86 the kernels that take most of a long row's time also come compiled
+// for SSE2, AVX2 and AVX-512, for the machines that have them: they then take
+// two, four or eight words (16, 32 or 64 input bytes) at a time. x86-64
+// always has SSE2; Debian's i386 is built for the i686, which may not, so
+// there it is looked up too. SPINDRA_PORTABLE leaves them out, so that the
+// tests run the plain code on any machine; SPINDRA_NO_AVX512 leaves out the
+// AVX-512 forms alone (for an assembler without them, or the coverage of the
+// code that a machine without AVX-512 runs).
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(SPINDRA_PORTABLE)
 #define SPINDRA_AVX2 1
 #include <immintrin.h>
 // glibc found out what the machine has as the program started; asking the
@@ -29,6 +30,18 @@
 #if defined(__GLIBC__) && !defined(__clang__) && __has_include(<sys/platform/x86.h>)
 #include <sys/platform/x86.h>
 #endif
+
+// Whether this machine runs SSE2.
+inline bool haveSse2() {
+#if defined(__SSE2__)
+  return true;
+#elif defined(CPU_FEATURE_ACTIVE)
+  return CPU_FEATURE_ACTIVE(SSE2);
+#else
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("sse2") != 0;
+#endif
+}
 
 // Whether this machine runs AVX2 (and its system saves the AVX registers).
 inline bool haveAvx2() {
@@ -51,9 +64,10 @@ inline bool haveAvx512() {
 #endif
 }
 
-// Whether the kernels take their AVX2 and AVX-512 forms on this machine:
-// looked up once. Not constant, so that the tests can run every form on a
-// machine that has them all; the programs never change them.
+// Whether the kernels take their SSE2, AVX2 and AVX-512 forms on this
+// machine: looked up once. Not constant, so that the tests can run every
+// form on a machine that has them all; the programs never change them.
+inline bool sse2Here = haveSse2();
 inline bool avx2Here = haveAvx2();
 #if defined(SPINDRA_NO_AVX512)
 constexpr bool avx512Here = false;  // so the AVX-512 forms are never called, and not compiled
@@ -62,17 +76,51 @@ inline bool avx512Here = haveAvx512();
 #endif
 #endif
 
-// On AArch64 (little-endian, as Debian's arm64 is) the same kernels come in
-// NEON forms, sixteen bytes or two words at a time; AArch64 always has NEON.
-// SPINDRA_PORTABLE leaves them out too.
+// On ARM (little-endian, as Debian's arm64 and armhf are) the same kernels
+// come in NEON forms, sixteen bytes or two words at a time. AArch64 always
+// has NEON. Debian's armhf is built for ARMv7 with VFP, which may lack it:
+// there the NEON forms are compiled for it in functions of their own
+// (SPINDRA_NEON_TARGET), and taken where the kernel says the processor has
+// it. armel (soft float) has none. SPINDRA_PORTABLE leaves them out too.
 #if defined(__aarch64__) && defined(__ARM_NEON) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && \
     !defined(SPINDRA_PORTABLE)
 #define SPINDRA_NEON 1
+#define SPINDRA_NEON_TARGET
 #include <arm_neon.h>
-
+inline bool haveNeon() { return true; }
+#elif defined(__arm__) && defined(__ARM_PCS_VFP) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && defined(__GNUC__) && \
+    !defined(__clang__) && !defined(SPINDRA_PORTABLE)
+#define SPINDRA_NEON 1
+#define SPINDRA_NEON_TARGET gnu::target("fpu=neon")
+#define SPINDRA_NEON_32 1  // ARMv7's NEON: no across-vector reductions, no 64-bit compares
+#include <arm_neon.h>
+#if defined(__linux__)
+#include <sys/auxv.h>
+#endif
+inline bool haveNeon() {
+#if defined(__linux__) && defined(HWCAP_ARM_NEON)
+  return (getauxval(AT_HWCAP) & HWCAP_ARM_NEON) != 0;
+#else
+  return false;  // elsewhere the plain forms, which give the same rows
+#endif
+}
+#endif
+#if defined(SPINDRA_NEON)
 // Whether the kernels take their NEON forms. Not constant, so that the tests
 // can run the plain forms too; the programs never change it.
-inline bool neonHere = true;
+inline bool neonHere = haveNeon();
+#endif
+
+// On 64-bit POWER (little-endian, as Debian's ppc64el is, built for POWER8)
+// they come in VSX forms, sixteen bytes or two words at a time; every
+// processor the port runs on has VSX and POWER8's vector instructions.
+#if defined(__powerpc64__) && defined(__POWER8_VECTOR__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && \
+    defined(__GNUC__) && !defined(SPINDRA_PORTABLE)
+#define SPINDRA_VSX 1
+#include <altivec.h>
+// Whether the kernels take their VSX forms. Not constant, so that the tests
+// can run the plain forms too; the programs never change it.
+inline bool vsxHere = true;
 #endif
 
 constexpr Word allOnes = ~Word{0};

@@ -7,19 +7,23 @@
 # CTest then runs the tests under the emulator, and the tests start the
 # programs under it too. The package takes the architecture's name.
 set(SPINDRA_ARCH "" CACHE STRING "The Debian architecture to build for: arm64, armel, armhf, i386, ppc64el, riscv64, s390x")
-# The machines each architecture is: GNU triplet, then qemu-user's name for it.
-set(spindra_arm64 aarch64-linux-gnu aarch64)
-set(spindra_armel arm-linux-gnueabi arm)
-set(spindra_armhf arm-linux-gnueabihf arm)
-set(spindra_i386 i686-linux-gnu i386)
-set(spindra_s390x s390x-linux-gnu s390x)
-set(spindra_ppc64el powerpc64le-linux-gnu ppc64le)
-set(spindra_riscv64 riscv64-linux-gnu riscv64)
+# The machines each architecture is: GNU triplet, qemu-user's name for it,
+# and the processor Debian's port is built for, as qemu-user names it: the
+# oldest the programs must run on, without the vector unit where the port
+# does not promise one.
+set(spindra_arm64 aarch64-linux-gnu aarch64 cortex-a53)       # ARMv8.0
+set(spindra_armel arm-linux-gnueabi arm arm926)               # ARMv5TE, soft float
+set(spindra_armhf arm-linux-gnueabihf arm cortex-r5f)         # ARMv7 with VFP, no NEON
+set(spindra_i386 i686-linux-gnu i386 pentium3)                # i686, no SSE2
+set(spindra_s390x s390x-linux-gnu s390x "max,vx=off,vxeh=off") # no vector facility
+set(spindra_ppc64el powerpc64le-linux-gnu ppc64le power8)     # POWER8, VSX
+set(spindra_riscv64 riscv64-linux-gnu riscv64 rv64)           # RV64GC, no vector extension
 if(NOT DEFINED spindra_${SPINDRA_ARCH})
   message(FATAL_ERROR "cross.cmake: set SPINDRA_ARCH to one of arm64, armel, armhf, i386, ppc64el, riscv64, s390x")
 endif()
 list(GET spindra_${SPINDRA_ARCH} 0 triplet)
 list(GET spindra_${SPINDRA_ARCH} 1 qemu)
+list(GET spindra_${SPINDRA_ARCH} 2 baseline)
 
 set(CMAKE_SYSTEM_NAME Linux)
 string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR ${triplet})
@@ -33,8 +37,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Checks made while configuring see the same settings.
 set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES SPINDRA_ARCH)
 
+# The programs and the tests run under qemu-user on the processor that the
+# environment's QEMU_CPU names (as qemu-user takes it), and else on the one
+# the port is built for: `QEMU_CPU=cortex-a8 ctest ...` runs them with NEON.
 find_program(SPINDRA_QEMU qemu-${qemu})
 if(SPINDRA_QEMU)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${SPINDRA_QEMU} -L /usr/${triplet})
+  file(WRITE ${CMAKE_BINARY_DIR}/qemu-run
+       "exec ${SPINDRA_QEMU} -cpu \"\${QEMU_CPU:-${baseline}}\" -L /usr/${triplet} \"$@\"\n")
+  set(CMAKE_CROSSCOMPILING_EMULATOR /bin/sh ${CMAKE_BINARY_DIR}/qemu-run)
 endif()
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${SPINDRA_ARCH})

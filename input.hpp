@@ -17,18 +17,6 @@
 
 #include "bits.hpp"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-// SPINDRA_PORTABLE builds the plain C++ classifier where SSE2 is there too, so
-// that the tests run it on any machine.
-#if defined(__SSE2__) && !defined(SPINDRA_PORTABLE)
-#define SPINDRA_SSE2 1
-#endif
-#if defined(SPINDRA_AVX2)
-#include <immintrin.h>
-#endif
-
 // A system call that failed: what the program was doing, and errno.
 struct Failure {
   const char* what;
@@ -130,30 +118,6 @@ inline void classify64Portable(const char* p, Word& ones, Word& spaces) {
   spaces = 0;
 }
 
-// The same as classify64Portable, sixteen bytes at a time where SSE2 is there.
-inline void classify64(const char* p, Word& ones, Word& spaces) {
-#if defined(SPINDRA_SSE2)
-  __m128i b[4];
-  __m128i blankOrBelow = _mm_setzero_si128();
-  ones = 0;
-  spaces = 0;
-  for (std::ptrdiff_t j = 0; j < 4; ++j) {
-    b[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
-    ones |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b[j], _mm_set1_epi8('1'))))} << (16 * j);
-    blankOrBelow = _mm_or_si128(blankOrBelow, _mm_cmpeq_epi8(_mm_min_epu8(b[j], _mm_set1_epi8(' ')), b[j]));
-  }
-  if (_mm_movemask_epi8(blankOrBelow) == 0) return;
-  for (int j = 0; j < 4; ++j) {
-    const __m128i from9 = _mm_sub_epi8(b[j], _mm_set1_epi8('\t'));  // \t..\r become 0..4
-    const __m128i controls = _mm_cmpeq_epi8(_mm_min_epu8(from9, _mm_set1_epi8(4)), from9);
-    const __m128i space = _mm_or_si128(controls, _mm_cmpeq_epi8(b[j], _mm_set1_epi8(' ')));
-    spaces |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(space))} << (16 * j);
-  }
-#else
-  classify64Portable<>(p, ones, spaces);
-#endif
-}
-
 // Packs the 64-byte pieces of p[0, len) into whole words of row, which ends
 // on a word's edge, up to the first piece that holds whitespace; returns the
 // bytes taken. The usual case while reading, so the words go straight into
@@ -190,7 +154,33 @@ template <void (*classify)(const char*, Word&, Word&)>
 }
 
 #if defined(SPINDRA_AVX2)
-// The same as classify64, thirty-two bytes at a time.
+// The same as classify64Portable, sixteen bytes at a time with SSE2.
+[[gnu::target("sse2")]] inline void classify64Sse2(const char* p, Word& ones, Word& spaces) {
+  __m128i b[4];
+  __m128i blankOrBelow = _mm_setzero_si128();
+  ones = 0;
+  spaces = 0;
+  for (std::ptrdiff_t j = 0; j < 4; ++j) {
+    b[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * j));
+    ones |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(b[j], _mm_set1_epi8('1'))))} << (16 * j);
+    blankOrBelow = _mm_or_si128(blankOrBelow, _mm_cmpeq_epi8(_mm_min_epu8(b[j], _mm_set1_epi8(' ')), b[j]));
+  }
+  if (_mm_movemask_epi8(blankOrBelow) == 0) return;
+  for (int j = 0; j < 4; ++j) {
+    const __m128i from9 = _mm_sub_epi8(b[j], _mm_set1_epi8('\t'));  // \t..\r become 0..4
+    const __m128i controls = _mm_cmpeq_epi8(_mm_min_epu8(from9, _mm_set1_epi8(4)), from9);
+    const __m128i space = _mm_or_si128(controls, _mm_cmpeq_epi8(b[j], _mm_set1_epi8(' ')));
+    spaces |= Word{static_cast<std::uint16_t>(_mm_movemask_epi8(space))} << (16 * j);
+  }
+}
+
+[[gnu::target("sse2")]] inline std::size_t packWordsSse2(BitRow& row, const char* p, std::size_t len) {
+  return packWordsWith<classify64Sse2>(row, p, len);
+}
+#endif
+
+#if defined(SPINDRA_AVX2)
+// The same as classify64Portable, thirty-two bytes at a time with AVX2.
 [[gnu::target("avx2")]] inline void classify64Avx2(const char* p, Word& ones, Word& spaces) {
   __m256i b[2];
   __m256i blankOrBelow = _mm256_setzero_si256();
@@ -217,7 +207,7 @@ template <void (*classify)(const char*, Word&, Word&)>
 #endif
 
 #if defined(SPINDRA_AVX2)
-// The same as classify64, the 64 bytes at once: one compare gives the word.
+// The same as classify64Portable, the 64 bytes at once with AVX-512: one compare gives the word.
 [[gnu::target("avx512f,avx512bw")]] inline void classify64Avx512(const char* p, Word& ones, Word& spaces) {
   const __m512i b = _mm512_loadu_si512(p);
   ones = _mm512_cmpeq_epi8_mask(b, _mm512_set1_epi8('1'));
@@ -238,7 +228,7 @@ template <void (*classify)(const char*, Word&, Word&)>
 // in under the next keeps one bit of every k in every byte, twice over
 // (c3 c2 c1 c0 c3 c2 c1 c0); the narrowing takes the middle eight bits of each
 // two bytes, so bit 8m + 4h + k is lane 2m + h of c[k]: byte 8m + 4h + k.
-inline Word maskOf(const uint8x16_t c[4]) {
+[[SPINDRA_NEON_TARGET]] inline Word maskOf(const uint8x16_t c[4]) {
   const uint8x16_t low = vsriq_n_u8(c[1], c[0], 1);
   const uint8x16_t high = vsriq_n_u8(c[3], c[2], 1);
   const uint8x16_t all = vsriq_n_u8(high, low, 2);
@@ -246,38 +236,114 @@ inline Word maskOf(const uint8x16_t c[4]) {
   return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(twice), 4)), 0);
 }
 
-// The same as classify64, sixteen bytes at a time with NEON.
-inline void classify64Neon(const char* p, Word& ones, Word& spaces) {
+// The same as classify64Portable, sixteen bytes at a time with NEON.
+[[SPINDRA_NEON_TARGET]] inline void classify64Neon(const char* p, Word& ones, Word& spaces) {
   const uint8x16x4_t b = vld4q_u8(reinterpret_cast<const std::uint8_t*>(p));  // lane i of b.val[k]: byte 4i + k
   uint8x16_t found[4];
   for (int k = 0; k < 4; ++k) found[k] = vceqq_u8(b.val[k], vdupq_n_u8('1'));
   ones = maskOf(found);
   spaces = 0;
   const uint8x16_t least = vminq_u8(vminq_u8(b.val[0], b.val[1]), vminq_u8(b.val[2], b.val[3]));
+#if defined(SPINDRA_NEON_32)
+  // ARMv7 has no minimum across a vector: its two halves' compares, together.
+  const uint8x8_t low = vcle_u8(vmin_u8(vget_low_u8(least), vget_high_u8(least)), vdup_n_u8(' '));
+  if (vget_lane_u64(vreinterpret_u64_u8(low), 0) == 0) return;  // the usual case: no byte at or below a blank
+#else
   if (vminvq_u8(least) > ' ') return;  // the usual case: no byte at or below a blank
+#endif
   for (int k = 0; k < 4; ++k) {
     const uint8x16_t from9 = vsubq_u8(b.val[k], vdupq_n_u8('\t'));  // \t..\r become 0..4
     found[k] = vorrq_u8(vcleq_u8(from9, vdupq_n_u8(4)), vceqq_u8(b.val[k], vdupq_n_u8(' ')));
   }
   spaces = maskOf(found);
 }
+
+[[SPINDRA_NEON_TARGET]] inline std::size_t packWordsNeon(BitRow& row, const char* p, std::size_t len) {
+  return packWordsWith<classify64Neon>(row, p, len);
+}
 #endif
 
-// packWordsWith, with the best classifier that this machine has.
+#if defined(SPINDRA_VSX)
+using Bytes16 = __vector unsigned char;
+using Halves8 = __vector unsigned short;
+
+// Sixteen bytes from p, each doubleword loaded as the processor loads it
+// (lxvd2x), with no swap to the order the compiler numbers the lanes in:
+// byte m of p lies in byte 7 - m of the register as the big-endian ISA
+// numbers it, for m < 8, and in byte 23 - m for m >= 8.
+inline Bytes16 loadSixteen(const char* p) {
+  return reinterpret_cast<Bytes16>(vec_xl_be(0, reinterpret_cast<const unsigned long long*>(p)));
+}
+
+// The sixteen bits that vbpermq gathers from a compare result c of
+// loadSixteen's bytes: index m names byte m's top bit (bit 0 is the top of
+// the register, as the big-endian ISA numbers it), and the bits land in
+// halfword 4 of the result.
+inline Halves8 gatherTops(Bytes16 c) {
+  const Bytes16 tops = {56, 48, 40, 32, 24, 16, 8, 0, 120, 112, 104, 96, 88, 80, 72, 64};
+  return reinterpret_cast<Halves8>(vec_vbpermq(c, tops));
+}
+
+// A word of the row from the compare results of 64 bytes, sixteen at a time:
+// the four gathers' halfwords side by side, read from the high doubleword.
+inline Word maskOf(const Bytes16 c[4]) {
+  const Halves8 pairs = {4, 12, 4, 12, 4, 12, 4, 12};
+  const Halves8 low = __builtin_shuffle(gatherTops(c[0]), gatherTops(c[1]), pairs);
+  const Halves8 high = __builtin_shuffle(gatherTops(c[2]), gatherTops(c[3]), pairs);
+  const Halves8 all = __builtin_shuffle(low, high, Halves8{0, 1, 8, 9, 0, 1, 8, 9});
+  return static_cast<Word>(reinterpret_cast<__vector unsigned long long>(all)[1]);
+}
+
+// The same as classify64Portable, sixteen bytes at a time with VSX.
+inline void classify64Vsx(const char* p, Word& ones, Word& spaces) {
+  Bytes16 b[4];
+  Bytes16 found[4];
+  for (int j = 0; j < 4; ++j) {
+    b[j] = loadSixteen(p + 16 * j);
+    found[j] = reinterpret_cast<Bytes16>(vec_cmpeq(b[j], vec_splats(static_cast<unsigned char>('1'))));
+  }
+  ones = maskOf(found);
+  spaces = 0;
+  const Bytes16 least = vec_min(vec_min(b[0], b[1]), vec_min(b[2], b[3]));
+  if (!vec_any_le(least, vec_splats(static_cast<unsigned char>(' ')))) return;  // the usual case
+  for (int j = 0; j < 4; ++j) {
+    const Bytes16 from9 = vec_sub(b[j], vec_splats(static_cast<unsigned char>('\t')));  // \t..\r become 0..4
+    found[j] = reinterpret_cast<Bytes16>(vec_or(vec_cmple(from9, vec_splats(static_cast<unsigned char>(4))),
+                                                vec_cmpeq(b[j], vec_splats(static_cast<unsigned char>(' ')))));
+  }
+  spaces = maskOf(found);
+}
+#endif
+
+// The classifier of 64 bytes that this machine runs best, for a few bytes
+// at a token's end: one with SSE2 where it has it, the plain one elsewhere.
+inline void classify64(const char* p, Word& ones, Word& spaces) {
+#if defined(SPINDRA_AVX2)
+  if (sse2Here) return classify64Sse2(p, ones, spaces);
+#endif
+  classify64Portable<>(p, ones, spaces);
+}
+
+// packWordsWith, with the best classifier that this machine has: the one
+// place where the classifier's form is chosen.
 inline std::size_t packWords(BitRow& row, const char* p, std::size_t len) {
 #if defined(SPINDRA_AVX2)
   if (avx512Here) return packWordsAvx512(row, p, len);
   if (avx2Here) return packWordsAvx2(row, p, len);
+  if (sse2Here) return packWordsSse2(row, p, len);
 #endif
 #if defined(SPINDRA_NEON)
-  if (neonHere) return packWordsWith<classify64Neon>(row, p, len);
+  if (neonHere) return packWordsNeon(row, p, len);
 #endif
-#if !defined(SPINDRA_SSE2) && (defined(__riscv) || (defined(__arm__) && !defined(__ARM_FEATURE_UNALIGNED)))
+#if defined(SPINDRA_VSX)
+  if (vsxHere) return packWordsWith<classify64Vsx>(row, p, len);
+#endif
+#if defined(__riscv) || (defined(__arm__) && !defined(__ARM_FEATURE_UNALIGNED))
   // A read block starts on a word's edge, and so does a token read from the start of a file.
   if (reinterpret_cast<std::uintptr_t>(p) % alignof(Word) == 0)
     return packWordsWith<classify64Portable<true>>(row, p, len);
 #endif
-  return packWordsWith<classify64>(row, p, len);
+  return packWordsWith<classify64Portable<>>(row, p, len);
 }
 
 // What packing a piece of the token did: the bytes it took, and whether

@@ -123,6 +123,62 @@ inline bool hasShorterRun(Word x, Word above, Word starts, int len) {
 #endif
 
 #if defined(SPINDRA_AVX2)
+[[gnu::target("sse2")]] inline __m128i loadTwo(const Word* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// Whether any bit of v is set.
+[[gnu::target("sse2")]] inline bool anySet(__m128i v) {
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) != 0xFFFF;
+}
+
+// skipNoShorterAvx2, two words at a time with SSE2, give or take one. SSE2
+// has no 64-bit compare: the carry and the borrow come from the words' top
+// bits, as 1 or 0.
+[[gnu::target("sse2")]] inline std::size_t skipNoShorterSse2(const Word* words, std::size_t from, std::size_t to,
+                                                             int len) {
+  const __m128i one = _mm_cvtsi32_si128(1);
+  const __m128i top = _mm_cvtsi32_si128(wordBits - 1);
+  const __m128i up = _mm_cvtsi32_si128(len);
+  const __m128i down = _mm_cvtsi32_si128(wordBits - len);
+  std::size_t i = from;
+  for (; i + 2 <= to; i += 2) {
+    const __m128i x = loadTwo(words + i);
+    const __m128i next = loadTwo(words + i + 1);
+    const __m128i starts =
+        _mm_andnot_si128(_mm_or_si128(_mm_sll_epi64(x, one), _mm_srl_epi64(loadTwo(words + i - 1), top)), x);
+    const __m128i sumLow = _mm_add_epi64(x, starts);
+    const __m128i carry =
+        _mm_srli_epi64(_mm_or_si128(_mm_and_si128(x, starts), _mm_andnot_si128(sumLow, _mm_or_si128(x, starts))), 63);
+    const __m128i sumHigh = _mm_add_epi64(next, carry);
+    const __m128i upLow = _mm_sll_epi64(starts, up);  // a shift by 64 clears a word
+    const __m128i spanLow = _mm_sub_epi64(upLow, starts);
+    const __m128i borrow = _mm_srli_epi64(
+        _mm_or_si128(_mm_andnot_si128(upLow, starts), _mm_andnot_si128(_mm_xor_si128(upLow, starts), spanLow)), 63);
+    const __m128i spanHigh = _mm_sub_epi64(_mm_srl_epi64(starts, down), borrow);
+    const __m128i hit = _mm_or_si128(_mm_and_si128(_mm_andnot_si128(x, sumLow), spanLow),
+                                     _mm_and_si128(_mm_andnot_si128(next, sumHigh), spanHigh));
+    if (anySet(hit)) break;
+  }
+  return i;
+}
+
+// skipUniform, eight words a step with SSE2.
+[[gnu::target("sse2")]] inline std::size_t skipUniformSse2(const Word* words, std::size_t i, std::size_t to,
+                                                           Word uniform) {
+  const __m128i same = _mm_set1_epi64x(static_cast<std::int64_t>(uniform));
+  for (; i + 8 <= to; i += 8) {
+    const __m128i differ = _mm_or_si128(
+        _mm_or_si128(_mm_xor_si128(loadTwo(words + i), same), _mm_xor_si128(loadTwo(words + i + 2), same)),
+        _mm_or_si128(_mm_xor_si128(loadTwo(words + i + 4), same), _mm_xor_si128(loadTwo(words + i + 6), same)));
+    if (anySet(differ)) break;
+  }
+  while (i < to && words[i] == uniform) ++i;
+  return i;
+}
+#endif
+
+#if defined(SPINDRA_AVX2)
 // skipUniform, four words a compare.
 [[gnu::target("avx2")]] inline std::size_t skipUniformAvx2(const Word* words, std::size_t i, std::size_t to,
                                                            Word uniform) {
@@ -150,12 +206,30 @@ inline bool hasShorterRun(Word x, Word above, Word starts, int len) {
 
 #if defined(SPINDRA_NEON)
 // Whether any bit of v is set.
-inline bool anySet(uint64x2_t v) { return vmaxvq_u32(vreinterpretq_u32_u64(v)) != 0; }
+[[SPINDRA_NEON_TARGET]] inline bool anySet(uint64x2_t v) {
+#if defined(SPINDRA_NEON_32)
+  return vget_lane_u64(vorr_u64(vget_low_u64(v), vget_high_u64(v)), 0) != 0;  // ARMv7: no maximum across lanes
+#else
+  return vmaxvq_u32(vreinterpretq_u32_u64(v)) != 0;
+#endif
+}
+
+// All ones in each word where a < b, unsigned; zero elsewhere. ARMv7 has no
+// 64-bit compare: there the top bit of the borrow of a - b is spread over the word.
+[[SPINDRA_NEON_TARGET]] inline uint64x2_t lessThan(uint64x2_t a, uint64x2_t b) {
+#if defined(SPINDRA_NEON_32)
+  const uint64x2_t borrows = vorrq_u64(vbicq_u64(b, a), vbicq_u64(vsubq_u64(a, b), veorq_u64(a, b)));
+  return vreinterpretq_u64_s64(vshrq_n_s64(vreinterpretq_s64_u64(borrows), 63));
+#else
+  return vcgtq_u64(b, a);
+#endif
+}
 
 // skipNoShorterAvx2, two words at a time with NEON, give or take one. A
 // shift by a negative count is a shift right, and by 64 either way clears a
 // word; a comparison's all ones, added, subtracts one.
-inline std::size_t skipNoShorterNeon(const Word* words, std::size_t from, std::size_t to, int len) {
+[[SPINDRA_NEON_TARGET]] inline std::size_t skipNoShorterNeon(const Word* words, std::size_t from, std::size_t to,
+                                                             int len) {
   const int64x2_t one = vdupq_n_s64(1);
   const int64x2_t top = vdupq_n_s64(1 - wordBits);
   const int64x2_t up = vdupq_n_s64(len);
@@ -166,10 +240,10 @@ inline std::size_t skipNoShorterNeon(const Word* words, std::size_t from, std::s
     const uint64x2_t next = vld1q_u64(words + i + 1);
     const uint64x2_t starts = vbicq_u64(x, vorrq_u64(vshlq_u64(x, one), vshlq_u64(vld1q_u64(words + i - 1), top)));
     const uint64x2_t sumLow = vaddq_u64(x, starts);
-    const uint64x2_t sumHigh = vsubq_u64(next, vcgtq_u64(x, sumLow));  // adds the carry
+    const uint64x2_t sumHigh = vsubq_u64(next, lessThan(sumLow, x));  // adds the carry
     const uint64x2_t upLow = vshlq_u64(starts, up);
     const uint64x2_t spanLow = vsubq_u64(upLow, starts);
-    const uint64x2_t spanHigh = vaddq_u64(vshlq_u64(starts, down), vcgtq_u64(starts, upLow));  // less the borrow
+    const uint64x2_t spanHigh = vaddq_u64(vshlq_u64(starts, down), lessThan(upLow, starts));  // less the borrow
     const uint64x2_t hit =
         vorrq_u64(vandq_u64(vbicq_u64(sumLow, x), spanLow), vandq_u64(vbicq_u64(sumHigh, next), spanHigh));
     if (anySet(hit)) break;
@@ -178,13 +252,62 @@ inline std::size_t skipNoShorterNeon(const Word* words, std::size_t from, std::s
 }
 
 // skipUniform, eight words a step with NEON.
-inline std::size_t skipUniformNeon(const Word* words, std::size_t i, std::size_t to, Word uniform) {
+[[SPINDRA_NEON_TARGET]] inline std::size_t skipUniformNeon(const Word* words, std::size_t i, std::size_t to,
+                                                           Word uniform) {
   const uint64x2_t same = vdupq_n_u64(uniform);
   for (; i + 8 <= to; i += 8) {
+#if defined(SPINDRA_NEON_32)
+    uint64x2x4_t x;  // ARMv7 has no load of four registers at once
+    for (int j = 0; j < 4; ++j) x.val[j] = vld1q_u64(words + i + 2 * j);
+#else
     const uint64x2x4_t x = vld1q_u64_x4(words + i);
+#endif
     const uint64x2_t differ = vorrq_u64(vorrq_u64(veorq_u64(x.val[0], same), veorq_u64(x.val[1], same)),
                                         vorrq_u64(veorq_u64(x.val[2], same), veorq_u64(x.val[3], same)));
     if (anySet(differ)) break;
+  }
+  while (i < to && words[i] == uniform) ++i;
+  return i;
+}
+#endif
+
+#if defined(SPINDRA_VSX)
+using Words2 = __vector unsigned long long;
+
+// Words p[0] and p[1].
+inline Words2 loadTwo(const Word* p) { return vec_xl(0, reinterpret_cast<const unsigned long long*>(p)); }
+
+// skipNoShorterAvx2, two words at a time with VSX, give or take one. A shift
+// takes its count modulo 64, so a shift up by len (1..64) goes in two steps;
+// a comparison's all ones, added, subtracts one.
+inline std::size_t skipNoShorterVsx(const Word* words, std::size_t from, std::size_t to, int len) {
+  const Words2 one = vec_splats(1ULL);
+  const Words2 top = vec_splats(static_cast<unsigned long long>(wordBits - 1));
+  const Words2 upLess1 = vec_splats(static_cast<unsigned long long>(len - 1));
+  const Words2 down = vec_splats(static_cast<unsigned long long>(wordBits - len));
+  std::size_t i = from;
+  for (; i + 2 <= to; i += 2) {
+    const Words2 x = loadTwo(words + i);
+    const Words2 next = loadTwo(words + i + 1);
+    const Words2 starts = vec_andc(x, vec_or(vec_sl(x, one), vec_sr(loadTwo(words + i - 1), top)));
+    const Words2 sumLow = vec_add(x, starts);
+    const Words2 sumHigh = vec_sub(next, reinterpret_cast<Words2>(vec_cmpgt(x, sumLow)));  // adds the carry
+    const Words2 upLow = vec_sl(vec_sl(starts, upLess1), one);
+    const Words2 spanLow = vec_sub(upLow, starts);
+    const Words2 spanHigh = vec_add(vec_sr(starts, down), reinterpret_cast<Words2>(vec_cmpgt(starts, upLow)));
+    const Words2 hit = vec_or(vec_and(vec_andc(sumLow, x), spanLow), vec_and(vec_andc(sumHigh, next), spanHigh));
+    if (!vec_all_eq(hit, vec_splats(0ULL))) break;
+  }
+  return i;
+}
+
+// skipUniform, eight words a step with VSX.
+inline std::size_t skipUniformVsx(const Word* words, std::size_t i, std::size_t to, Word uniform) {
+  const Words2 same = vec_splats(static_cast<unsigned long long>(uniform));
+  for (; i + 8 <= to; i += 8) {
+    const Words2 differ = vec_or(vec_or(vec_xor(loadTwo(words + i), same), vec_xor(loadTwo(words + i + 2), same)),
+                                 vec_or(vec_xor(loadTwo(words + i + 4), same), vec_xor(loadTwo(words + i + 6), same)));
+    if (!vec_all_eq(differ, vec_splats(0ULL))) break;
   }
   while (i < to && words[i] == uniform) ++i;
   return i;
@@ -197,11 +320,36 @@ inline std::size_t skipUniform(const Word* words, std::size_t from, std::size_t 
 #if defined(SPINDRA_AVX2)
   if (avx512Here) return skipUniformAvx512(words, from, to, uniform);
   if (avx2Here) return skipUniformAvx2(words, from, to, uniform);
+  if (sse2Here) return skipUniformSse2(words, from, to, uniform);
 #endif
 #if defined(SPINDRA_NEON)
   if (neonHere) return skipUniformNeon(words, from, to, uniform);
 #endif
+#if defined(SPINDRA_VSX)
+  if (vsxHere) return skipUniformVsx(words, from, to, uniform);
+#endif
   while (from < to && words[from] == uniform) ++from;
+  return from;
+}
+
+// The first word from `from` on where a run shorter than len (1..64) may
+// begin, give or take skipSlack words, or `to` at the latest; words from - 1
+// to `to` must be there (from at least 1). The words after it are tested one
+// at a time.
+constexpr std::size_t skipSlack = 8;
+inline std::size_t skipNoShorter([[maybe_unused]] const Word* words, std::size_t from, [[maybe_unused]] std::size_t to,
+                                 [[maybe_unused]] int len) {
+#if defined(SPINDRA_AVX2)
+  if (avx512Here) return skipNoShorterAvx512(words, from, to, len);
+  if (avx2Here) return skipNoShorterAvx2(words, from, to, len);
+  if (sse2Here) return skipNoShorterSse2(words, from, to, len);
+#endif
+#if defined(SPINDRA_NEON)
+  if (neonHere) return skipNoShorterNeon(words, from, to, len);
+#endif
+#if defined(SPINDRA_VSX)
+  if (vsxHere) return skipNoShorterVsx(words, from, to, len);
+#endif
   return from;
 }
 
@@ -300,22 +448,8 @@ inline void scanWords(Scanning& scan, const Word* words, std::size_t from, std::
   assert(i > 0);  // the first phase has taken a word at least
   auto k = static_cast<int>(scan.k);
   while (i < to) {
-    std::size_t stretch = to;  // the words to test one at a time
-#if defined(SPINDRA_AVX2)
-    if (avx512Here) {
-      i = skipNoShorterAvx512(words, i, to, k);
-      stretch = std::min(to, i + 8);
-    } else if (avx2Here) {
-      i = skipNoShorterAvx2(words, i, to, k);
-      stretch = std::min(to, i + 4);
-    }
-#endif
-#if defined(SPINDRA_NEON)
-    if (neonHere) {
-      i = skipNoShorterNeon(words, i, to, k);
-      stretch = std::min(to, i + 2);
-    }
-#endif
+    i = skipNoShorter(words, i, to, k);
+    const std::size_t stretch = std::min(to, i + skipSlack);  // the words to test one at a time
     for (Word below = words[i - 1]; i < stretch; ++i) {
       const Word x = words[i];
       const Word starts = x & ~((x << 1) | (below >> (wordBits - 1)));

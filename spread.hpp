@@ -7,6 +7,7 @@
 #include <bit>
 #include <cassert>
 #include <cstdint>
+#include <type_traits>
 
 #include "scan.hpp"
 
@@ -107,11 +108,35 @@ struct Stage {
 // i - q shifted up by r, and the top r bits of word i - q - 1 below them. From
 // the top down, each step reads only words below it that no step so far has
 // written. The shift by 63 - r and then 1 is a shift by 64 - r that stays
-// defined for r = 0.
-inline void spreadWords(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, std::ptrdiff_t q, int r) {
+// defined for r = 0. Not inlined: a 32-bit machine holds each word in two
+// registers, and inside the sweep's large functions they ran out (ARMv7 took
+// two more instructions a word).
+[[gnu::noinline]] inline void spreadWordsPlain(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, std::ptrdiff_t q,
+                                               int r) {
   for (std::ptrdiff_t i = top; i > bottom; --i)
     words[i] |= (words[i - q] << r) | ((words[i - q - 1] >> 1) >> (wordBits - 1 - r));
 }
+
+#if defined(SPINDRA_AVX2)
+// The same, four words at a time with SSE2: the steps of words i - 3 to i
+// read words from i - q - 4 to i, all of them before any is written.
+[[gnu::target("sse2")]] inline void spreadWordsSse2(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom,
+                                                    std::ptrdiff_t q, int r) {
+  const __m128i up = _mm_cvtsi32_si128(r);
+  const __m128i down = _mm_cvtsi32_si128(wordBits - r);  // a shift by 64 clears a word
+  std::ptrdiff_t i = top;
+  for (; i - 3 > bottom; i -= 4) {
+    Word* const at = words + i - 3;
+    // What words at[0] to at[3] take from those q and q + 1 below them.
+    const __m128i lower = _mm_or_si128(_mm_sll_epi64(loadTwo(at - q), up), _mm_srl_epi64(loadTwo(at - q - 1), down));
+    const __m128i upper =
+        _mm_or_si128(_mm_sll_epi64(loadTwo(at + 2 - q), up), _mm_srl_epi64(loadTwo(at + 1 - q), down));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_or_si128(loadTwo(at), lower));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at + 2), _mm_or_si128(loadTwo(at + 2), upper));
+  }
+  spreadWordsPlain(words, i, bottom, q, r);
+}
+#endif
 
 #if defined(SPINDRA_AVX2)
 // The same, four words at a time: the steps of words i - 3 to i read words
@@ -128,7 +153,7 @@ inline void spreadWords(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, 
     const __m256i taken = _mm256_or_si256(_mm256_sll_epi64(high, up), _mm256_srl_epi64(low, down));
     _mm256_storeu_si256(at, _mm256_or_si256(_mm256_loadu_si256(at), taken));
   }
-  spreadWords(words, i, bottom, q, r);
+  spreadWordsPlain(words, i, bottom, q, r);
 }
 
 // The same, eight words at a time.
@@ -146,7 +171,7 @@ inline void spreadWords(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, 
     const __m512i taken = _mm512_maskz_sllv_epi64(0xFF, high, up) | _mm512_maskz_srlv_epi64(0xFF, low, down);
     _mm512_storeu_si512(at, _mm512_loadu_si512(at) | taken);
   }
-  spreadWords(words, i, bottom, q, r);
+  spreadWordsPlain(words, i, bottom, q, r);
 }
 #endif
 
@@ -155,23 +180,62 @@ inline void spreadWords(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, 
 // read words from i - q - 4 to i, all of them before any is written. A
 // shift by a negative count is a shift right, and by 64 either way clears
 // a word.
-inline void spreadWordsNeon(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, std::ptrdiff_t q, int r) {
+[[SPINDRA_NEON_TARGET]] inline void spreadWordsNeon(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom,
+                                                    std::ptrdiff_t q, int r) {
   const int64x2_t up = vdupq_n_s64(r);
   const int64x2_t down = vdupq_n_s64(r - wordBits);
-  const auto taken = [&](const Word* at) {  // what words at[0] and at[1] take from those q and q + 1 below
-    return vorrq_u64(vshlq_u64(vld1q_u64(at - q), up), vshlq_u64(vld1q_u64(at - q - 1), down));
-  };
   std::ptrdiff_t i = top;
   for (; i - 3 > bottom; i -= 4) {
     Word* const at = words + i - 3;
-    const uint64x2_t lower = taken(at);
-    const uint64x2_t upper = taken(at + 2);
+    // What words at[0] to at[3] take from those q and q + 1 below them.
+    const uint64x2_t lower = vorrq_u64(vshlq_u64(vld1q_u64(at - q), up), vshlq_u64(vld1q_u64(at - q - 1), down));
+    const uint64x2_t upper = vorrq_u64(vshlq_u64(vld1q_u64(at + 2 - q), up), vshlq_u64(vld1q_u64(at + 1 - q), down));
     vst1q_u64(at, vorrq_u64(vld1q_u64(at), lower));
     vst1q_u64(at + 2, vorrq_u64(vld1q_u64(at + 2), upper));
   }
-  spreadWords(words, i, bottom, q, r);
+  spreadWordsPlain(words, i, bottom, q, r);
 }
 #endif
+
+#if defined(SPINDRA_VSX)
+// The same, four words at a time with VSX. A shift takes its count modulo 64,
+// so the one down by 64 - r goes in two steps, as in spreadWordsPlain.
+inline void spreadWordsVsx(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, std::ptrdiff_t q, int r) {
+  const Words2 up = vec_splats(static_cast<unsigned long long>(r));
+  const Words2 downLess1 = vec_splats(static_cast<unsigned long long>(wordBits - 1 - r));
+  const Words2 one = vec_splats(1ULL);
+  auto* const out = reinterpret_cast<unsigned long long*>(words);
+  std::ptrdiff_t i = top;
+  for (; i - 3 > bottom; i -= 4) {
+    Word* const at = words + i - 3;
+    // What words at[0] to at[3] take from those q and q + 1 below them.
+    const Words2 lower = vec_or(vec_sl(loadTwo(at - q), up), vec_sr(vec_sr(loadTwo(at - q - 1), one), downLess1));
+    const Words2 upper = vec_or(vec_sl(loadTwo(at + 2 - q), up), vec_sr(vec_sr(loadTwo(at + 1 - q), one), downLess1));
+    vec_xst(vec_or(loadTwo(at), lower), 0, out + (i - 3));
+    vec_xst(vec_or(loadTwo(at + 2), upper), 0, out + (i - 1));
+  }
+  spreadWordsPlain(words, i, bottom, q, r);
+}
+#endif
+
+// Word i of a row, from `top` down to `bottom` (not included), takes word
+// i - q shifted up by r, and the top r bits of word i - q - 1 below them:
+// spreadWordsPlain in the widest form this machine has, the one place where
+// that is chosen.
+inline void spreadWords(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, std::ptrdiff_t q, int r) {
+#if defined(SPINDRA_AVX2)
+  if (avx512Here) return spreadWordsAvx512(words, top, bottom, q, r);
+  if (avx2Here) return spreadWordsAvx2(words, top, bottom, q, r);
+  if (sse2Here) return spreadWordsSse2(words, top, bottom, q, r);
+#endif
+#if defined(SPINDRA_NEON)
+  if (neonHere) return spreadWordsNeon(words, top, bottom, q, r);
+#endif
+#if defined(SPINDRA_VSX)
+  if (vsxHere) return spreadWordsVsx(words, top, bottom, q, r);
+#endif
+  spreadWordsPlain(words, top, bottom, q, r);
+}
 
 // Spreads words [from, to) of a row by the stage's shift: word i takes the
 // words i - q - 1 and i - q as the round found them, from the block itself
@@ -186,23 +250,7 @@ inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, con
   Word next[underMost];
   for (std::ptrdiff_t t = 0; t <= q; ++t) next[t] = found(to - q - 1 + t);
   const std::ptrdiff_t inside = std::min(to - 1, from + q);  // steps above it take their words from the block
-#if defined(SPINDRA_AVX2)
-  if (avx512Here) {
-    spreadWordsAvx512(words, to - 1, inside, q, r);
-  } else if (avx2Here) {
-    spreadWordsAvx2(words, to - 1, inside, q, r);
-  } else {
-    spreadWords(words, to - 1, inside, q, r);
-  }
-#elif defined(SPINDRA_NEON)
-  if (neonHere) {
-    spreadWordsNeon(words, to - 1, inside, q, r);
-  } else {
-    spreadWords(words, to - 1, inside, q, r);
-  }
-#else
   spreadWords(words, to - 1, inside, q, r);
-#endif
   for (std::ptrdiff_t i = inside; i >= from; --i)  // word i - q - 1 lies under the block
     words[i] |= (found(i - q) << r) | ((under[i - from] >> 1) >> (wordBits - 1 - r));
   std::copy(next, next + q + 1, under);
@@ -245,7 +293,8 @@ inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, con
 // stage's words below and shifts stay in registers. to - from is a multiple
 // of 4. A shift by a negative count is a shift right, and by 64 clears a word.
 template <int count>
-inline void spreadShortNeon(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, const Stage* stages, Word* unders) {
+[[SPINDRA_NEON_TARGET]] inline void spreadShortNeon(Word* words, std::ptrdiff_t from, std::ptrdiff_t to,
+                                                    const Stage* stages, Word* unders) {
   uint64x2_t below[count];  // each stage's two words before those at hand, as it found them
   int64x2_t up[count];
   int64x2_t down[count];
@@ -271,50 +320,111 @@ inline void spreadShortNeon(Word* words, std::ptrdiff_t from, std::ptrdiff_t to,
 }
 #endif
 
-// Spreads words [from, to) of a row by every stage of a sweep, in turn. With
-// AVX-512 the first stages, whose shifts are below 64, go together over the
-// block but for its last few words; with NEON six of them at most (the
-// rounds give no more: 1, 2, 4, 8, 16, 32).
-inline void spreadStages(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, const Stage* stages, Word* unders,
-                         std::int64_t count) {
-  std::int64_t s = 0;
-  [[maybe_unused]] std::int64_t shortest = 0;
-  while (shortest < count && stages[shortest].q == 0) ++shortest;
+#if defined(SPINDRA_VSX)
+// spreadShortNeon with VSX: the same steps, with the shifts' counts below 64.
+template <int count>
+inline void spreadShortVsx(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, const Stage* stages, Word* unders) {
+  Words2 below[count];  // each stage's two words before those at hand, as it found them
+  Words2 up[count];
+  Words2 down[count];
+  for (int s = 0; s < count; ++s) {
+    below[s] = vec_splats(static_cast<unsigned long long>(unders[stages[s].under]));
+    up[s] = vec_splats(static_cast<unsigned long long>(stages[s].r));
+    down[s] = vec_splats(static_cast<unsigned long long>(wordBits - stages[s].r));
+  }
+  auto* const out = reinterpret_cast<unsigned long long*>(words);
+  const Words2 between = {1, 2};  // word 1 of the first and word 0 of the second
+  for (std::ptrdiff_t i = from; i < to; i += 4) {
+    Words2 low = loadTwo(words + i);
+    Words2 high = loadTwo(words + i + 2);
+    for (int s = 0; s < count; ++s) {
+      const Words2 underLow = __builtin_shuffle(below[s], low, between);  // word j - 1 in lane j
+      const Words2 underHigh = __builtin_shuffle(low, high, between);
+      below[s] = high;
+      low = vec_or(low, vec_or(vec_sl(low, up[s]), vec_sr(underLow, down[s])));
+      high = vec_or(high, vec_or(vec_sl(high, up[s]), vec_sr(underHigh, down[s])));
+    }
+    vec_xst(low, 0, out + i);
+    vec_xst(high, 0, out + i + 2);
+  }
+  for (int s = 0; s < count; ++s) unders[stages[s].under] = below[s][1];
+}
+#endif
+
+// Calls form(std::integral_constant<int, c>{}) for c = count, in 1 to `most`
+// (at most 6): for forms that keep each stage in registers of its own.
+template <int most, typename Form>
+inline void withStages(std::int64_t count, Form form) {
+  static_assert(most >= 1 && most <= 6);
+  switch (std::min<std::int64_t>(count, most)) {
+    case 1:
+      return form(std::integral_constant<int, 1>{});
+    case 2:
+      return form(std::integral_constant<int, std::min(2, most)>{});
+    case 3:
+      return form(std::integral_constant<int, std::min(3, most)>{});
+    case 4:
+      return form(std::integral_constant<int, std::min(4, most)>{});
+    case 5:
+      return form(std::integral_constant<int, std::min(5, most)>{});
+    default:
+      return form(std::integral_constant<int, most>{});
+  }
+}
+
+// The most stages that the NEON and VSX forms keep in registers: the rounds
+// give no more than six with shifts below 64 (1, 2, 4, 8, 16, 32). ARMv7 has
+// half of AArch64's 32 vector registers, and spills some of them: six still
+// take fewer instructions there than four (1.27 against 1.30 a byte).
+constexpr int shortStagesMost = 6;
+
+// Spreads words [from, to) of a row by the first `shortest` stages of a
+// sweep, whose shifts are below 64 (q = 0), together, with the widest form
+// this machine has of it: the one place where that is chosen. Returns the
+// stages it took, none where the machine has no such form or the block is
+// too short; those it took, it took over the whole block.
+inline std::int64_t spreadShort([[maybe_unused]] Word* words, [[maybe_unused]] std::ptrdiff_t from,
+                                [[maybe_unused]] std::ptrdiff_t to, [[maybe_unused]] const Stage* stages,
+                                [[maybe_unused]] Word* unders, std::int64_t shortest) {
+  if (shortest == 0) return 0;
+  std::int64_t taken = 0;
+  std::ptrdiff_t whole = from;  // words [from, whole) were taken by the form
 #if defined(SPINDRA_AVX2)
-  const std::ptrdiff_t whole = from + (to - from) / 8 * 8;
-  if (avx512Here && shortest > 0 && whole > from) {
-    spreadShortAvx512(words, from, whole, stages, unders, shortest);
-    for (; s < shortest; ++s) spreadBlock(words, whole, to, stages[s], unders + stages[s].under);
+  if (avx512Here && to - from >= 8) {
+    whole = from + (to - from) / 8 * 8;
+    taken = shortest;
+    spreadShortAvx512(words, from, whole, stages, unders, taken);
   }
 #endif
 #if defined(SPINDRA_NEON)
-  const std::ptrdiff_t whole = from + (to - from) / 4 * 4;
-  if (neonHere && shortest > 0 && whole > from) {
-    shortest = std::min<std::int64_t>(shortest, 6);
-    switch (shortest) {
-      case 1:
-        spreadShortNeon<1>(words, from, whole, stages, unders);
-        break;
-      case 2:
-        spreadShortNeon<2>(words, from, whole, stages, unders);
-        break;
-      case 3:
-        spreadShortNeon<3>(words, from, whole, stages, unders);
-        break;
-      case 4:
-        spreadShortNeon<4>(words, from, whole, stages, unders);
-        break;
-      case 5:
-        spreadShortNeon<5>(words, from, whole, stages, unders);
-        break;
-      default:
-        spreadShortNeon<6>(words, from, whole, stages, unders);
-        break;
-    }
-    for (; s < shortest; ++s) spreadBlock(words, whole, to, stages[s], unders + stages[s].under);
+  if (neonHere && to - from >= 4) {
+    whole = from + (to - from) / 4 * 4;
+    taken = std::min<std::int64_t>(shortest, shortStagesMost);
+    withStages<shortStagesMost>(
+        taken, [&](auto n) { spreadShortNeon<decltype(n)::value>(words, from, whole, stages, unders); });
   }
 #endif
-  for (; s < count; ++s) spreadBlock(words, from, to, stages[s], unders + stages[s].under);
+#if defined(SPINDRA_VSX)
+  if (vsxHere && to - from >= 4) {
+    whole = from + (to - from) / 4 * 4;
+    taken = std::min<std::int64_t>(shortest, shortStagesMost);
+    withStages<shortStagesMost>(
+        taken, [&](auto n) { spreadShortVsx<decltype(n)::value>(words, from, whole, stages, unders); });
+  }
+#endif
+  for (std::int64_t s = 0; s < taken; ++s) spreadBlock(words, whole, to, stages[s], unders + stages[s].under);
+  return taken;
+}
+
+// Spreads words [from, to) of a row by every stage of a sweep, in turn; the
+// first stages, whose shifts are below 64, together where the machine has a
+// form for that.
+inline void spreadStages(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, const Stage* stages, Word* unders,
+                         std::int64_t count) {
+  std::int64_t shortest = 0;
+  while (shortest < count && stages[shortest].q == 0) ++shortest;
+  for (std::int64_t s = spreadShort(words, from, to, stages, unders, shortest); s < count; ++s)
+    spreadBlock(words, from, to, stages[s], unders + stages[s].under);
 }
 
 // What one sweep did: the rounds it ran, and the shortest closed run of the

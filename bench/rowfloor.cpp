@@ -43,10 +43,14 @@ template <void (*classify)(const char*, Word&, Word&)>
 #if defined(SPINDRA_AVX2)
 // fill with an AVX2 or AVX-512 classifier, compiled for it, so that it is
 // inlined as packWords inlines it.
+[[gnu::target("sse2")]] void fillSse2(char* row, std::size_t bytes) { fill<classify64Sse2>(row, bytes); }
 [[gnu::target("avx2")]] void fillAvx2(char* row, std::size_t bytes) { fill<classify64Avx2>(row, bytes); }
 [[gnu::target("avx512f,avx512bw")]] void fillAvx512(char* row, std::size_t bytes) {
   fill<classify64Avx512>(row, bytes);
 }
+#endif
+#if defined(SPINDRA_NEON)
+[[SPINDRA_NEON_TARGET]] void fillNeon(char* row, std::size_t bytes) { fill<classify64Neon>(row, bytes); }
 #endif
 
 int main(int argc, char** argv) {
@@ -74,13 +78,19 @@ int main(int argc, char** argv) {
     fillAvx512(row, bytes);
   } else if (avx2Here) {
     fillAvx2(row, bytes);
+  } else if (sse2Here) {
+    fillSse2(row, bytes);
 #endif
 #if defined(SPINDRA_NEON)
   } else if (neonHere) {
-    fill<classify64Neon>(row, bytes);
+    fillNeon(row, bytes);
+#endif
+#if defined(SPINDRA_VSX)
+  } else if (vsxHere) {
+    fill<classify64Vsx>(row, bytes);
 #endif
   } else {
-    fill<classify64>(row, bytes);
+    fill<classify64Portable<>>(row, bytes);
   }
   return 0;
 }

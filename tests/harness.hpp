@@ -427,11 +427,17 @@ inline bool classifiersAgree(const char* p) {
   std::vector<void (*)(const char*, Word&, Word&)> classifiers = {classify64, classify64Portable<>, classify64Exact};
   if (reinterpret_cast<std::uintptr_t>(p) % alignof(Word) == 0) classifiers.push_back(classify64Portable<true>);
 #if defined(SPINDRA_AVX2)
-  if (avx2Here) classifiers.push_back(classify64Avx2);
-  if (avx512Here) classifiers.push_back(classify64Avx512);
+  if (haveSse2()) classifiers.push_back(classify64Sse2);
+  if (haveAvx2()) classifiers.push_back(classify64Avx2);
+#if !defined(SPINDRA_NO_AVX512)
+  if (haveAvx512()) classifiers.push_back(classify64Avx512);
+#endif
 #endif
 #if defined(SPINDRA_NEON)
-  classifiers.push_back(classify64Neon);
+  if (haveNeon()) classifiers.push_back(classify64Neon);
+#endif
+#if defined(SPINDRA_VSX)
+  classifiers.push_back(classify64Vsx);
 #endif
   for (const auto classify : classifiers) {
     Word ones, spaces;
@@ -446,30 +452,36 @@ inline bool classifiersAgree(const char* p) {
 inline std::string kernelForms() {
   std::string forms;
 #if defined(SPINDRA_AVX2)
-  if (avx512Here) forms += "AVX-512, ";
-  if (avx2Here) forms += "AVX2, ";
+#if !defined(SPINDRA_NO_AVX512)
+  if (haveAvx512()) forms += "AVX-512, ";
+#endif
+  if (haveAvx2()) forms += "AVX2, ";
+  if (haveSse2()) forms += "SSE2, ";
 #endif
 #if defined(SPINDRA_NEON)
-  forms += "NEON, ";
+  if (haveNeon()) forms += "NEON, ";
 #endif
-#if defined(SPINDRA_SSE2)
-  return forms + "plain C++ (SSE2 classifier)";
-#else
+#if defined(SPINDRA_VSX)
+  forms += "VSX, ";
+#endif
   return forms + "plain C++";
-#endif
 }
 
 // The forms the kernels take from now on: 2, the widest this machine has; 1,
-// AVX2 at most (NEON); 0, the plain C++.
+// AVX2 at most (SSE2, NEON, VSX); 0, the plain C++.
 inline void useKernels([[maybe_unused]] int widest) {
-#if defined(SPINDRA_NEON)
-  neonHere = widest >= 1;
-#endif
 #if defined(SPINDRA_AVX2)
+  sse2Here = widest >= 1 && haveSse2();
   avx2Here = widest >= 1 && haveAvx2();
 #if !defined(SPINDRA_NO_AVX512)
   avx512Here = widest >= 2 && haveAvx512();
 #endif
+#endif
+#if defined(SPINDRA_NEON)
+  neonHere = widest >= 1 && haveNeon();
+#endif
+#if defined(SPINDRA_VSX)
+  vsxHere = widest >= 1;
 #endif
 }
 
