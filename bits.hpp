@@ -123,6 +123,30 @@ inline bool neonHere = haveNeon();
 inline bool vsxHere = true;
 #endif
 
+// On s390x they come in forms for the vector facility, sixteen bytes or two
+// words at a time, written with the compiler's generic vectors: Debian's
+// port is built for the z196, which lacks it, so they are compiled for the
+// z13 in functions of their own (SPINDRA_VX_TARGET) and taken where the
+// kernel says the processor has it.
+#if defined(__s390x__) && defined(__GNUC__) && !defined(__clang__) && !defined(SPINDRA_PORTABLE)
+#define SPINDRA_VX 1
+#define SPINDRA_VX_TARGET gnu::target("arch=z13")
+#if defined(__linux__)
+#include <sys/auxv.h>
+#endif
+inline bool haveVx() {
+#if defined(__linux__) && defined(HWCAP_S390_VXRS)
+  return (getauxval(AT_HWCAP) & HWCAP_S390_VXRS) != 0;
+#else
+  return false;  // elsewhere the plain forms, which give the same rows
+#endif
+}
+// Whether the kernels take their forms for the vector facility. Not
+// constant, so that the tests can run the plain forms too; the programs
+// never change it.
+inline bool vxHere = haveVx();
+#endif
+
 constexpr Word allOnes = ~Word{0};
 
 // The most words a row may take: their bytes fit the address space, and

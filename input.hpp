@@ -118,13 +118,23 @@ inline void classify64Portable(const char* p, Word& ones, Word& spaces) {
   spaces = 0;
 }
 
+// Each form of packWordsWith takes its classifier in, compiled as the
+// classifier is. On s390x a function compiled for the z13 takes in none
+// compiled for the port's processor: the forms for the vector facility call
+// their classifier for each 64 bytes.
+#if defined(SPINDRA_VX)
+#define SPINDRA_PACK_INLINE
+#else
+#define SPINDRA_PACK_INLINE gnu::always_inline
+#endif
+
 // Packs the 64-byte pieces of p[0, len) into whole words of row, which ends
 // on a word's edge, up to the first piece that holds whitespace; returns the
 // bytes taken. The usual case while reading, so the words go straight into
 // the row's memory, and a clear word is neither stored nor given room:
 // memory past the words held is clear. `classify` is one of the classifiers.
 template <void (*classify)(const char*, Word&, Word&)>
-[[gnu::always_inline]] inline std::size_t packWordsWith(BitRow& row, const char* p, std::size_t len) {
+[[SPINDRA_PACK_INLINE]] inline std::size_t packWordsWith(BitRow& row, const char* p, std::size_t len) {
   assert(bitOf(row.n) == 0);
   if (len / wordBits > maxWords - wordOf(row.n)) throw std::bad_alloc();  // a row longer than memory can hold
   Word* words = row.words.get();
@@ -315,6 +325,56 @@ inline void classify64Vsx(const char* p, Word& ones, Word& spaces) {
 }
 #endif
 
+#if defined(SPINDRA_VX)
+using BytesVx = unsigned char __attribute__((vector_size(16)));
+using QuartersVx = unsigned int __attribute__((vector_size(16)));
+using WordsVx = unsigned long long __attribute__((vector_size(16)));
+// Sixteen bytes anywhere in memory, as any type may be read: loaded without
+// taking a local's address, which would give the classifier, called for each
+// 64 bytes, a stack guard. (No lambdas in these forms either: a lambda is
+// not compiled for the z13, and a vector passed to one goes by another
+// convention.)
+using LooseBytesVx = unsigned char __attribute__((vector_size(16), aligned(1), may_alias));
+
+// The eight bits of each doubleword of c, all ones or zero in each byte: each
+// byte keeps the bit of its place among eight, and the sums of each four
+// bytes (vsumb) and then of each eight (vsumgf) gather them. The lanes are in
+// memory order on this big-endian machine, as the bytes are.
+[[SPINDRA_VX_TARGET]] inline WordsVx eightsOf(BytesVx c) {
+  const BytesVx place = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
+  return __builtin_s390_vsumgf(__builtin_s390_vsumb(c & place, BytesVx{}), QuartersVx{});
+}
+
+// Bit j of the result says whether byte j of c0 (0 to 15), c1 (16 to 31), c2
+// or c3 is all ones: each doubleword's eight bits shifted into place.
+[[SPINDRA_VX_TARGET]] inline Word maskOf(BytesVx c0, BytesVx c1, BytesVx c2, BytesVx c3) {
+  const WordsVx all = (eightsOf(c0) << WordsVx{0, 8}) | (eightsOf(c1) << WordsVx{16, 24}) |
+                      (eightsOf(c2) << WordsVx{32, 40}) | (eightsOf(c3) << WordsVx{48, 56});
+  return all[0] | all[1];
+}
+
+// All ones in each byte of b that is whitespace.
+[[SPINDRA_VX_TARGET]] inline BytesVx spacesOf(BytesVx b) {
+  const BytesVx from9 = b - '\t';  // \t..\r become 0..4
+  return reinterpret_cast<BytesVx>((from9 <= 4) | (b == ' '));
+}
+
+// The same as classify64Portable, sixteen bytes at a time with the vector
+// facility. Called for each 64 bytes: on s390x a function compiled for the
+// z13 takes in none compiled for the port's processor, as packWordsWith is.
+[[SPINDRA_VX_TARGET]] [[gnu::noinline]] inline void classify64Vx(const char* p, Word& ones, Word& spaces) {
+  const auto* const at = reinterpret_cast<const LooseBytesVx*>(p);
+  const BytesVx b0 = at[0], b1 = at[1], b2 = at[2], b3 = at[3];
+  ones = maskOf(reinterpret_cast<BytesVx>(b0 == '1'), reinterpret_cast<BytesVx>(b1 == '1'),
+                reinterpret_cast<BytesVx>(b2 == '1'), reinterpret_cast<BytesVx>(b3 == '1'));
+  spaces = 0;
+  const BytesVx least = __builtin_s390_vmnlb(__builtin_s390_vmnlb(b0, b1), __builtin_s390_vmnlb(b2, b3));
+  const auto blank = reinterpret_cast<WordsVx>(least <= ' ');
+  if ((blank[0] | blank[1]) == 0) return;  // the usual case: no byte at or below a blank
+  spaces = maskOf(spacesOf(b0), spacesOf(b1), spacesOf(b2), spacesOf(b3));
+}
+#endif
+
 // The classifier of 64 bytes that this machine runs best, for a few bytes
 // at a token's end: one with SSE2 where it has it, the plain one elsewhere.
 inline void classify64(const char* p, Word& ones, Word& spaces) {
@@ -337,6 +397,9 @@ inline std::size_t packWords(BitRow& row, const char* p, std::size_t len) {
 #endif
 #if defined(SPINDRA_VSX)
   if (vsxHere) return packWordsWith<classify64Vsx>(row, p, len);
+#endif
+#if defined(SPINDRA_VX)
+  if (vxHere) return packWordsWith<classify64Vx>(row, p, len);
 #endif
 #if defined(__riscv) || (defined(__arm__) && !defined(__ARM_FEATURE_UNALIGNED))
   // A read block starts on a word's edge, and so does a token read from the start of a file.

@@ -314,6 +314,53 @@ inline std::size_t skipUniformVsx(const Word* words, std::size_t i, std::size_t 
 }
 #endif
 
+#if defined(SPINDRA_VX)
+using WordsVx = unsigned long long __attribute__((vector_size(16)));
+
+// Words p[0] and p[1]. (__builtin_memcpy, here and in the other forms for
+// the vector facility: the C library's checked memcpy cannot be taken into a
+// function compiled for another processor.)
+[[SPINDRA_VX_TARGET]] inline WordsVx loadTwoVx(const Word* p) {
+  WordsVx v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// Whether any bit of v is set.
+[[SPINDRA_VX_TARGET]] inline bool anySet(WordsVx v) { return (v[0] | v[1]) != 0; }
+
+// skipNoShorterAvx2, two words at a time with the vector facility, give or
+// take one. A shift takes its count modulo 64, so a shift up by len (1..64)
+// goes in two steps; a comparison's all ones, added, subtracts one.
+[[SPINDRA_VX_TARGET]] inline std::size_t skipNoShorterVx(const Word* words, std::size_t from, std::size_t to, int len) {
+  std::size_t i = from;
+  for (; i + 2 <= to; i += 2) {
+    const WordsVx x = loadTwoVx(words + i);
+    const WordsVx next = loadTwoVx(words + i + 1);
+    const WordsVx starts = x & ~((x << 1) | (loadTwoVx(words + i - 1) >> (wordBits - 1)));
+    const WordsVx sumLow = x + starts;
+    const WordsVx sumHigh = next - reinterpret_cast<WordsVx>(x > sumLow);  // adds the carry
+    const WordsVx upLow = (starts << (len - 1)) << 1;
+    const WordsVx spanHigh = (starts >> (wordBits - len)) + reinterpret_cast<WordsVx>(starts > upLow);
+    const WordsVx hit = (sumLow & ~x & (upLow - starts)) | (sumHigh & ~next & spanHigh);
+    if (anySet(hit)) break;
+  }
+  return i;
+}
+
+// skipUniform, eight words a step with the vector facility.
+[[SPINDRA_VX_TARGET]] inline std::size_t skipUniformVx(const Word* words, std::size_t i, std::size_t to, Word uniform) {
+  const WordsVx same = {uniform, uniform};
+  for (; i + 8 <= to; i += 8) {
+    const WordsVx differ = (loadTwoVx(words + i) ^ same) | (loadTwoVx(words + i + 2) ^ same) |
+                           (loadTwoVx(words + i + 4) ^ same) | (loadTwoVx(words + i + 6) ^ same);
+    if (anySet(differ)) break;
+  }
+  while (i < to && words[i] == uniform) ++i;
+  return i;
+}
+#endif
+
 // The first of words [from, to) that is not `uniform`, or `to`: a stretch of
 // a run, or between runs, that the scan goes past.
 inline std::size_t skipUniform(const Word* words, std::size_t from, std::size_t to, Word uniform) {
@@ -327,6 +374,9 @@ inline std::size_t skipUniform(const Word* words, std::size_t from, std::size_t 
 #endif
 #if defined(SPINDRA_VSX)
   if (vsxHere) return skipUniformVsx(words, from, to, uniform);
+#endif
+#if defined(SPINDRA_VX)
+  if (vxHere) return skipUniformVx(words, from, to, uniform);
 #endif
   while (from < to && words[from] == uniform) ++from;
   return from;
@@ -349,6 +399,9 @@ inline std::size_t skipNoShorter([[maybe_unused]] const Word* words, std::size_t
 #endif
 #if defined(SPINDRA_VSX)
   if (vsxHere) return skipNoShorterVsx(words, from, to, len);
+#endif
+#if defined(SPINDRA_VX)
+  if (vxHere) return skipNoShorterVx(words, from, to, len);
 #endif
   return from;
 }

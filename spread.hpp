@@ -218,6 +218,28 @@ inline void spreadWordsVsx(Word* words, std::ptrdiff_t top, std::ptrdiff_t botto
 }
 #endif
 
+#if defined(SPINDRA_VX)
+// Stores v at p[0] and p[1].
+[[SPINDRA_VX_TARGET]] inline void storeTwoVx(Word* p, WordsVx v) { __builtin_memcpy(p, &v, sizeof v); }
+
+// The same, four words at a time with the vector facility. A shift takes its
+// count modulo 64, so the one down by 64 - r goes in two steps, as in
+// spreadWordsPlain.
+[[SPINDRA_VX_TARGET]] inline void spreadWordsVx(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom,
+                                                std::ptrdiff_t q, int r) {
+  std::ptrdiff_t i = top;
+  for (; i - 3 > bottom; i -= 4) {
+    Word* const at = words + i - 3;
+    // What words at[0] to at[3] take from those q and q + 1 below them.
+    const WordsVx lower = (loadTwoVx(at - q) << r) | ((loadTwoVx(at - q - 1) >> 1) >> (wordBits - 1 - r));
+    const WordsVx upper = (loadTwoVx(at + 2 - q) << r) | ((loadTwoVx(at + 1 - q) >> 1) >> (wordBits - 1 - r));
+    storeTwoVx(at, loadTwoVx(at) | lower);
+    storeTwoVx(at + 2, loadTwoVx(at + 2) | upper);
+  }
+  spreadWordsPlain(words, i, bottom, q, r);
+}
+#endif
+
 // Word i of a row, from `top` down to `bottom` (not included), takes word
 // i - q shifted up by r, and the top r bits of word i - q - 1 below them:
 // spreadWordsPlain in the widest form this machine has, the one place where
@@ -233,6 +255,9 @@ inline void spreadWords(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, 
 #endif
 #if defined(SPINDRA_VSX)
   if (vsxHere) return spreadWordsVsx(words, top, bottom, q, r);
+#endif
+#if defined(SPINDRA_VX)
+  if (vxHere) return spreadWordsVx(words, top, bottom, q, r);
 #endif
   spreadWordsPlain(words, top, bottom, q, r);
 }
@@ -351,6 +376,36 @@ inline void spreadShortVsx(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, 
 }
 #endif
 
+#if defined(SPINDRA_VX)
+// spreadShortNeon with the vector facility: the same steps, with the shifts'
+// counts below 64.
+template <int count>
+[[SPINDRA_VX_TARGET]] inline void spreadShortVx(Word* words, std::ptrdiff_t from, std::ptrdiff_t to,
+                                                const Stage* stages, Word* unders) {
+  WordsVx below[count];  // each stage's two words before those at hand, as it found them
+  int up[count];
+  for (int s = 0; s < count; ++s) {
+    below[s] = WordsVx{unders[stages[s].under], unders[stages[s].under]};
+    up[s] = stages[s].r;
+  }
+  const WordsVx between = {1, 2};  // word 1 of the first and word 0 of the second
+  for (std::ptrdiff_t i = from; i < to; i += 4) {
+    WordsVx low = loadTwoVx(words + i);
+    WordsVx high = loadTwoVx(words + i + 2);
+    for (int s = 0; s < count; ++s) {
+      const WordsVx underLow = __builtin_shuffle(below[s], low, between);  // word j - 1 in lane j
+      const WordsVx underHigh = __builtin_shuffle(low, high, between);
+      below[s] = high;
+      low |= (low << up[s]) | (underLow >> (wordBits - up[s]));
+      high |= (high << up[s]) | (underHigh >> (wordBits - up[s]));
+    }
+    storeTwoVx(words + i, low);
+    storeTwoVx(words + i + 2, high);
+  }
+  for (int s = 0; s < count; ++s) unders[stages[s].under] = below[s][1];
+}
+#endif
+
 // Calls form(std::integral_constant<int, c>{}) for c = count, in 1 to `most`
 // (at most 6): for forms that keep each stage in registers of its own.
 template <int most, typename Form>
@@ -402,6 +457,14 @@ inline std::int64_t spreadShort([[maybe_unused]] Word* words, [[maybe_unused]] s
     taken = std::min<std::int64_t>(shortest, shortStagesMost);
     withStages<shortStagesMost>(
         taken, [&](auto n) { spreadShortNeon<decltype(n)::value>(words, from, whole, stages, unders); });
+  }
+#endif
+#if defined(SPINDRA_VX)
+  if (vxHere && to - from >= 4) {
+    whole = from + (to - from) / 4 * 4;
+    taken = std::min<std::int64_t>(shortest, shortStagesMost);
+    withStages<shortStagesMost>(taken,
+                                [&](auto n) { spreadShortVx<decltype(n)::value>(words, from, whole, stages, unders); });
   }
 #endif
 #if defined(SPINDRA_VSX)

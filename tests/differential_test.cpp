@@ -67,7 +67,7 @@ bool runsWhole(int index) { return index % 10 >= 8 ? index / 10 % 25 == 0 : inde
 // 200 bytes or the whole row a read; against the rounds and the scan that
 // followed the reader; against the scan and the pass on that row; and against
 // sweeps over it in blocks of every size up to the whole row. The kernels take
-// each of their forms in turn: the widest the machine has, AVX2, plain C++.
+// each of their forms in turn: the widest the machine has, AVX2, SSE2, plain C++.
 TEST(Differential, RoundsMatchTheModel) {
   std::mt19937_64 random(20261208);
   const std::size_t reserves[] = {maxWords, 0, 1, 40};
@@ -77,10 +77,10 @@ TEST(Differential, RoundsMatchTheModel) {
     const std::string input = randomInput(random, index);
     const std::string token = modelToken(input);
     const ReadSizes sizes = {readBlocks[index / 2 % 4], reserves[index % 4], index % 2 == 1, sweepBlocks[index % 5]};
-    SCOPED_TRACE(testing::Message() << "case " << index << ", kernels " << index / 3 % 3 << ", read block "
+    SCOPED_TRACE(testing::Message() << "case " << index << ", kernels " << index / 3 % 4 << ", read block "
                                     << sizes.block << ", reserve " << sizes.reserve << ", rounds follow "
                                     << sizes.roundsFollow << ", token " << token.substr(0, 50));
-    useKernels(index / 3 % 3);
+    useKernels(index / 3 % 4);
     readRowOn(input, index % 3 ? Feed::pipe : Feed::file, sizes);
     const std::vector<ModelRound> rounds = modelRunToken(token, true, 0).rounds;
     ASSERT_EQ(readSweepMismatch(token, rounds, sizes.roundsFollow), "");
@@ -88,7 +88,7 @@ TEST(Differential, RoundsMatchTheModel) {
     ASSERT_EQ(sweepsMismatch(copyOf(zecovi), rounds, sizes.sweepWords, done), "");
     ASSERT_EQ(roundsMismatch(std::move(zecovi), rounds, done), "");
   }
-  useKernels(2);
+  useKernels(3);
   std::printf("kernel forms run: %s\n", kernelForms().c_str());
 }
 

@@ -439,6 +439,9 @@ inline bool classifiersAgree(const char* p) {
 #if defined(SPINDRA_VSX)
   classifiers.push_back(classify64Vsx);
 #endif
+#if defined(SPINDRA_VX)
+  if (haveVx()) classifiers.push_back(classify64Vx);
+#endif
   for (const auto classify : classifiers) {
     Word ones, spaces;
     classify(p, ones, spaces);
@@ -448,7 +451,7 @@ inline bool classifiersAgree(const char* p) {
 }
 
 // The forms of the kernels that the tests run, widest first: those that
-// useKernels(2) gives, and the plain C++.
+// useKernels gives, and the plain C++.
 inline std::string kernelForms() {
   std::string forms;
 #if defined(SPINDRA_AVX2)
@@ -464,17 +467,21 @@ inline std::string kernelForms() {
 #if defined(SPINDRA_VSX)
   forms += "VSX, ";
 #endif
+#if defined(SPINDRA_VX)
+  if (haveVx()) forms += "vector facility, ";
+#endif
   return forms + "plain C++";
 }
 
-// The forms the kernels take from now on: 2, the widest this machine has; 1,
-// AVX2 at most (SSE2, NEON, VSX); 0, the plain C++.
+// The forms the kernels take from now on: 3, the widest this machine has; 2,
+// AVX2 at most; 1, SSE2 at most (NEON, VSX, the vector facility); 0, the
+// plain C++.
 inline void useKernels([[maybe_unused]] int widest) {
 #if defined(SPINDRA_AVX2)
   sse2Here = widest >= 1 && haveSse2();
-  avx2Here = widest >= 1 && haveAvx2();
+  avx2Here = widest >= 2 && haveAvx2();
 #if !defined(SPINDRA_NO_AVX512)
-  avx512Here = widest >= 2 && haveAvx512();
+  avx512Here = widest >= 3 && haveAvx512();
 #endif
 #endif
 #if defined(SPINDRA_NEON)
@@ -482,6 +489,9 @@ inline void useKernels([[maybe_unused]] int widest) {
 #endif
 #if defined(SPINDRA_VSX)
   vsxHere = widest >= 1;
+#endif
+#if defined(SPINDRA_VX)
+  vxHere = widest >= 1 && haveVx();
 #endif
 }
 
