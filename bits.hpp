@@ -123,6 +123,33 @@ inline bool neonHere = haveNeon();
 inline bool vsxHere = true;
 #endif
 
+// On riscv64 they come in forms for the vector extension (RVV 1.0), 64 bytes
+// or eight words at a time where its registers are 128 bits, the least it
+// allows: Debian's port is built for RV64GC, which lacks it, so they are
+// compiled for it in functions of their own (SPINDRA_RVV_TARGET) and taken
+// where the kernel says the processor has it. They are written with clang's
+// generic vectors of 64 bytes, which it lays on the extension's registers in
+// such a function: clang 19 declares the extension's intrinsics for 64-bit
+// lanes only where the whole program is built for it, and g++ 12 has neither.
+#if defined(__riscv) && __riscv_xlen == 64 && defined(__clang__) && __clang_major__ >= 19 && !defined(SPINDRA_PORTABLE)
+#define SPINDRA_RVV 1
+#define SPINDRA_RVV_TARGET gnu::target("arch=+v")
+#if defined(__linux__)
+#include <sys/auxv.h>
+#endif
+inline bool haveRvv() {
+#if defined(__linux__)
+  return (getauxval(AT_HWCAP) & (1UL << ('V' - 'A'))) != 0;  // the extension's letter
+#else
+  return false;  // elsewhere the plain forms, which give the same rows
+#endif
+}
+// Whether the kernels take their forms for the vector extension. Not
+// constant, so that the tests can run the plain forms too; the programs
+// never change it.
+inline bool rvvHere = haveRvv();
+#endif
+
 // On s390x they come in forms for the vector facility, sixteen bytes or two
 // words at a time, written with the compiler's generic vectors: Debian's
 // port is built for the z196, which lacks it, so they are compiled for the

@@ -27,15 +27,26 @@ list(GET spindra_${SPINDRA_ARCH} 2 baseline)
 
 set(CMAKE_SYSTEM_NAME Linux)
 string(REGEX REPLACE "-.*" "" CMAKE_SYSTEM_PROCESSOR ${triplet})
-set(CMAKE_C_COMPILER ${triplet}-gcc)  # GoogleTest's source asks for C too
-set(CMAKE_CXX_COMPILER ${triplet}-g++)
+# Debian's cross g++, or with SPINDRA_CLANG (a version: 19) that clang for the
+# same machine, with the cross g++'s libraries and linker: g++ 12 has no
+# intrinsics for riscv64's vector extension, which clang 19 has.
+set(SPINDRA_CLANG "" CACHE STRING "Build with clang-VERSION for the target instead of its g++")
+if(SPINDRA_CLANG)
+  set(CMAKE_C_COMPILER clang-${SPINDRA_CLANG})  # GoogleTest's source asks for C too
+  set(CMAKE_CXX_COMPILER clang++-${SPINDRA_CLANG})
+  set(CMAKE_C_COMPILER_TARGET ${triplet})
+  set(CMAKE_CXX_COMPILER_TARGET ${triplet})
+else()
+  set(CMAKE_C_COMPILER ${triplet}-gcc)  # GoogleTest's source asks for C too
+  set(CMAKE_CXX_COMPILER ${triplet}-g++)
+endif()
 set(CMAKE_FIND_ROOT_PATH /usr/${triplet})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Checks made while configuring see the same settings.
-set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES SPINDRA_ARCH)
+set(CMAKE_TRY_COMPILE_PLATFORM_VARIABLES SPINDRA_ARCH SPINDRA_CLANG)
 
 # The programs and the tests run under qemu-user on the processor that the
 # environment's QEMU_CPU names (as qemu-user takes it), and else on the one

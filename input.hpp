@@ -268,14 +268,15 @@ template <void (*classify)(const char*, Word&, Word&)>
   spaces = maskOf(found);
 }
 
+#if defined(SPINDRA_NEON_32)
 [[SPINDRA_NEON_TARGET]] inline std::size_t packWordsNeon(BitRow& row, const char* p, std::size_t len) {
   return packWordsWith<classify64Neon>(row, p, len);
 }
 #endif
+#endif
 
 #if defined(SPINDRA_VSX)
 using Bytes16 = __vector unsigned char;
-using Halves8 = __vector unsigned short;
 
 // Sixteen bytes from p, each doubleword loaded as the processor loads it
 // (lxvd2x), with no swap to the order the compiler numbers the lanes in:
@@ -285,23 +286,20 @@ inline Bytes16 loadSixteen(const char* p) {
   return reinterpret_cast<Bytes16>(vec_xl_be(0, reinterpret_cast<const unsigned long long*>(p)));
 }
 
-// The sixteen bits that vbpermq gathers from a compare result c of
-// loadSixteen's bytes: index m names byte m's top bit (bit 0 is the top of
-// the register, as the big-endian ISA numbers it), and the bits land in
-// halfword 4 of the result.
-inline Halves8 gatherTops(Bytes16 c) {
-  const Bytes16 tops = {56, 48, 40, 32, 24, 16, 8, 0, 120, 112, 104, 96, 88, 80, 72, 64};
-  return reinterpret_cast<Halves8>(vec_vbpermq(c, tops));
-}
-
-// A word of the row from the compare results of 64 bytes, sixteen at a time:
-// the four gathers' halfwords side by side, read from the high doubleword.
+// A word of the row from the compare results of 64 bytes, sixteen at a time
+// (all ones or zero in each byte), loaded by loadSixteen. Bit t of each byte
+// takes c[t] (three selects), and vgbbd turns each doubleword's 8 x 8 bits
+// around: its byte 7 - t (as the big-endian ISA numbers them) then holds
+// c[t]'s eight bits of that doubleword, lowest byte lowest, since the load
+// left the bytes reversed in each doubleword. One permute puts the eight
+// such bytes in order in the high doubleword.
 inline Word maskOf(const Bytes16 c[4]) {
-  const Halves8 pairs = {4, 12, 4, 12, 4, 12, 4, 12};
-  const Halves8 low = __builtin_shuffle(gatherTops(c[0]), gatherTops(c[1]), pairs);
-  const Halves8 high = __builtin_shuffle(gatherTops(c[2]), gatherTops(c[3]), pairs);
-  const Halves8 all = __builtin_shuffle(low, high, Halves8{0, 1, 8, 9, 0, 1, 8, 9});
-  return static_cast<Word>(reinterpret_cast<__vector unsigned long long>(all)[1]);
+  const auto bit = [](unsigned char b) { return vec_splats(b); };
+  const Bytes16 low = vec_sel(c[0], c[1], bit(2));
+  const Bytes16 high = vec_sel(c[2], c[3], bit(8));
+  const Bytes16 turned = vec_gb(vec_sel(low, high, bit(12)));
+  const Bytes16 order = {0, 0, 0, 0, 0, 0, 0, 0, 8, 0, 9, 1, 10, 2, 11, 3};
+  return static_cast<Word>(reinterpret_cast<__vector unsigned long long>(__builtin_shuffle(turned, order))[1]);
 }
 
 // The same as classify64Portable, sixteen bytes at a time with VSX.
@@ -375,6 +373,34 @@ using LooseBytesVx = unsigned char __attribute__((vector_size(16), aligned(1), m
 }
 #endif
 
+#if defined(SPINDRA_RVV)
+using BytesRvv = std::uint8_t __attribute__((vector_size(64)));
+using ByteMaskRvv = bool __attribute__((ext_vector_type(64)));
+
+// The word whose bit j says whether byte j of a comparison's result is true.
+[[SPINDRA_RVV_TARGET]] inline Word wordOfMask(decltype(BytesRvv{} == 0) compared) {
+  const ByteMaskRvv mask = __builtin_convertvector(compared, ByteMaskRvv);
+  Word word;
+  __builtin_memcpy(&word, &mask, sizeof word);
+  return word;
+}
+
+// The same as classify64Portable, the 64 bytes at once with the vector
+// extension: four registers of 128 bits, or fewer that are wider. Called for
+// each 64 bytes, not taken into the packing loop: that loop may throw
+// (memory runs out), and a frame that keeps vector registers on the stack
+// describes itself in terms that libgcc 12's unwinder cannot read.
+[[SPINDRA_RVV_TARGET]] [[gnu::noinline]] inline void classify64Rvv(const char* p, Word& ones, Word& spaces) {
+  BytesRvv b;
+  __builtin_memcpy(&b, p, sizeof b);
+  ones = wordOfMask(b == '1');
+  spaces = 0;
+  if (wordOfMask(b <= ' ') == 0) return;  // the usual case: no byte at or below a blank
+  const BytesRvv from9 = b - '\t';        // \t..\r become 0..4
+  spaces = wordOfMask((from9 <= 4) | (b == ' '));
+}
+#endif
+
 // The classifier of 64 bytes that this machine runs best, for a few bytes
 // at a token's end: one with SSE2 where it has it, the plain one elsewhere.
 inline void classify64(const char* p, Word& ones, Word& spaces) {
@@ -392,14 +418,19 @@ inline std::size_t packWords(BitRow& row, const char* p, std::size_t len) {
   if (avx2Here) return packWordsAvx2(row, p, len);
   if (sse2Here) return packWordsSse2(row, p, len);
 #endif
-#if defined(SPINDRA_NEON)
-  if (neonHere) return packWordsNeon(row, p, len);
+#if defined(SPINDRA_NEON_32)
+  if (neonHere) return packWordsNeon(row, p, len);  // compiled for NEON, in a function of its own
+#elif defined(SPINDRA_NEON)
+  if (neonHere) return packWordsWith<classify64Neon>(row, p, len);
 #endif
 #if defined(SPINDRA_VSX)
   if (vsxHere) return packWordsWith<classify64Vsx>(row, p, len);
 #endif
 #if defined(SPINDRA_VX)
   if (vxHere) return packWordsWith<classify64Vx>(row, p, len);
+#endif
+#if defined(SPINDRA_RVV)
+  if (rvvHere) return packWordsWith<classify64Rvv>(row, p, len);
 #endif
 #if defined(__riscv) || (defined(__arm__) && !defined(__ARM_FEATURE_UNALIGNED))
   // A read block starts on a word's edge, and so does a token read from the start of a file.

@@ -277,6 +277,11 @@ using Words2 = __vector unsigned long long;
 // Words p[0] and p[1].
 inline Words2 loadTwo(const Word* p) { return vec_xl(0, reinterpret_cast<const unsigned long long*>(p)); }
 
+// The same, in either lane: for work that treats both lanes alike, the load
+// as the processor makes it (lxvd2x), without the swap into the compiler's
+// lane order.
+inline Words2 loadTwoEither(const Word* p) { return vec_xl_be(0, reinterpret_cast<const unsigned long long*>(p)); }
+
 // skipNoShorterAvx2, two words at a time with VSX, give or take one. A shift
 // takes its count modulo 64, so a shift up by len (1..64) goes in two steps;
 // a comparison's all ones, added, subtracts one.
@@ -287,9 +292,9 @@ inline std::size_t skipNoShorterVsx(const Word* words, std::size_t from, std::si
   const Words2 down = vec_splats(static_cast<unsigned long long>(wordBits - len));
   std::size_t i = from;
   for (; i + 2 <= to; i += 2) {
-    const Words2 x = loadTwo(words + i);
-    const Words2 next = loadTwo(words + i + 1);
-    const Words2 starts = vec_andc(x, vec_or(vec_sl(x, one), vec_sr(loadTwo(words + i - 1), top)));
+    const Words2 x = loadTwoEither(words + i);
+    const Words2 next = loadTwoEither(words + i + 1);
+    const Words2 starts = vec_andc(x, vec_or(vec_sl(x, one), vec_sr(loadTwoEither(words + i - 1), top)));
     const Words2 sumLow = vec_add(x, starts);
     const Words2 sumHigh = vec_sub(next, reinterpret_cast<Words2>(vec_cmpgt(x, sumLow)));  // adds the carry
     const Words2 upLow = vec_sl(vec_sl(starts, upLess1), one);
@@ -304,11 +309,17 @@ inline std::size_t skipNoShorterVsx(const Word* words, std::size_t from, std::si
 // skipUniform, eight words a step with VSX.
 inline std::size_t skipUniformVsx(const Word* words, std::size_t i, std::size_t to, Word uniform) {
   const Words2 same = vec_splats(static_cast<unsigned long long>(uniform));
-  for (; i + 8 <= to; i += 8) {
-    const Words2 differ = vec_or(vec_or(vec_xor(loadTwo(words + i), same), vec_xor(loadTwo(words + i + 2), same)),
-                                 vec_or(vec_xor(loadTwo(words + i + 4), same), vec_xor(loadTwo(words + i + 6), same)));
+  // A count of steps and one address, which POWER's vector loads take with
+  // offsets kept in registers: the loop's own cost is two instructions.
+  const Word* at = words + i;
+  const auto lanes = [&](long offset) {
+    return vec_xor(vec_xl_be(offset, reinterpret_cast<const unsigned long long*>(at)), same);
+  };
+  for (std::size_t steps = i < to ? (to - i) / 8 : 0; steps > 0; --steps, at += 8) {
+    const Words2 differ = vec_or(vec_or(lanes(0), lanes(16)), vec_or(lanes(32), lanes(48)));
     if (!vec_all_eq(differ, vec_splats(0ULL))) break;
   }
+  i = static_cast<std::size_t>(at - words);
   while (i < to && words[i] == uniform) ++i;
   return i;
 }
@@ -361,6 +372,46 @@ using WordsVx = unsigned long long __attribute__((vector_size(16)));
 }
 #endif
 
+#if defined(SPINDRA_RVV)
+using WordsRvv = std::uint64_t __attribute__((vector_size(64)));
+
+// Words p[0] to p[7].
+[[SPINDRA_RVV_TARGET]] inline WordsRvv loadEight(const Word* p) {
+  WordsRvv v;
+  __builtin_memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// skipNoShorterAvx2, eight words at a time with the vector extension, give
+// or take seven. A shift takes its count modulo 64, so a shift up by len
+// (1..64) goes in two steps; a comparison's all ones, added, subtracts one.
+[[SPINDRA_RVV_TARGET]] inline std::size_t skipNoShorterRvv(const Word* words, std::size_t from, std::size_t to,
+                                                           int len) {
+  std::size_t i = from;
+  for (; i + 8 <= to; i += 8) {
+    const WordsRvv x = loadEight(words + i);
+    const WordsRvv next = loadEight(words + i + 1);
+    const WordsRvv starts = x & ~((x << 1) | (loadEight(words + i - 1) >> (wordBits - 1)));
+    const WordsRvv sumLow = x + starts;
+    const WordsRvv sumHigh = next - reinterpret_cast<WordsRvv>(x > sumLow);  // adds the carry
+    const WordsRvv upLow = (starts << (len - 1)) << 1;
+    const WordsRvv spanHigh = (starts >> (wordBits - len)) + reinterpret_cast<WordsRvv>(starts > upLow);
+    const WordsRvv hit = (sumLow & ~x & (upLow - starts)) | (sumHigh & ~next & spanHigh);
+    if (__builtin_reduce_or(hit) != 0) break;
+  }
+  return i;
+}
+
+// skipUniform, eight words a step with the vector extension.
+[[SPINDRA_RVV_TARGET]] inline std::size_t skipUniformRvv(const Word* words, std::size_t i, std::size_t to,
+                                                         Word uniform) {
+  for (; i + 8 <= to; i += 8)
+    if (__builtin_reduce_or(loadEight(words + i) ^ uniform) != 0) break;
+  while (i < to && words[i] == uniform) ++i;
+  return i;
+}
+#endif
+
 // The first of words [from, to) that is not `uniform`, or `to`: a stretch of
 // a run, or between runs, that the scan goes past.
 inline std::size_t skipUniform(const Word* words, std::size_t from, std::size_t to, Word uniform) {
@@ -377,6 +428,9 @@ inline std::size_t skipUniform(const Word* words, std::size_t from, std::size_t 
 #endif
 #if defined(SPINDRA_VX)
   if (vxHere) return skipUniformVx(words, from, to, uniform);
+#endif
+#if defined(SPINDRA_RVV)
+  if (rvvHere) return skipUniformRvv(words, from, to, uniform);
 #endif
   while (from < to && words[from] == uniform) ++from;
   return from;
@@ -402,6 +456,9 @@ inline std::size_t skipNoShorter([[maybe_unused]] const Word* words, std::size_t
 #endif
 #if defined(SPINDRA_VX)
   if (vxHere) return skipNoShorterVx(words, from, to, len);
+#endif
+#if defined(SPINDRA_RVV)
+  if (rvvHere) return skipNoShorterRvv(words, from, to, len);
 #endif
   return from;
 }

@@ -198,19 +198,28 @@ struct Stage {
 #endif
 
 #if defined(SPINDRA_VSX)
-// The same, four words at a time with VSX. A shift takes its count modulo 64,
-// so the one down by 64 - r goes in two steps, as in spreadWordsPlain.
+// The same, four words at a time with VSX. A shift takes its count modulo
+// 64: a shift down by 64 - r cannot clear a word, so whole words (r = 0, as
+// every shift from 64 on is where the shifts double) go by a loop of their own.
 inline void spreadWordsVsx(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, std::ptrdiff_t q, int r) {
   const Words2 up = vec_splats(static_cast<unsigned long long>(r));
-  const Words2 downLess1 = vec_splats(static_cast<unsigned long long>(wordBits - 1 - r));
-  const Words2 one = vec_splats(1ULL);
+  const Words2 down = vec_splats(static_cast<unsigned long long>(wordBits - r));
   auto* const out = reinterpret_cast<unsigned long long*>(words);
   std::ptrdiff_t i = top;
+  if (r == 0) {
+    for (; i - 3 > bottom; i -= 4) {
+      Word* const at = words + i - 3;
+      const Words2 lower = loadTwo(at - q);  // what words at[0] to at[3] take from those q below them
+      const Words2 upper = loadTwo(at + 2 - q);
+      vec_xst(vec_or(loadTwo(at), lower), 0, out + (i - 3));
+      vec_xst(vec_or(loadTwo(at + 2), upper), 0, out + (i - 1));
+    }
+  }
   for (; i - 3 > bottom; i -= 4) {
     Word* const at = words + i - 3;
     // What words at[0] to at[3] take from those q and q + 1 below them.
-    const Words2 lower = vec_or(vec_sl(loadTwo(at - q), up), vec_sr(vec_sr(loadTwo(at - q - 1), one), downLess1));
-    const Words2 upper = vec_or(vec_sl(loadTwo(at + 2 - q), up), vec_sr(vec_sr(loadTwo(at + 1 - q), one), downLess1));
+    const Words2 lower = vec_or(vec_sl(loadTwo(at - q), up), vec_sr(loadTwo(at - q - 1), down));
+    const Words2 upper = vec_or(vec_sl(loadTwo(at + 2 - q), up), vec_sr(loadTwo(at + 1 - q), down));
     vec_xst(vec_or(loadTwo(at), lower), 0, out + (i - 3));
     vec_xst(vec_or(loadTwo(at + 2), upper), 0, out + (i - 1));
   }
@@ -240,6 +249,26 @@ inline void spreadWordsVsx(Word* words, std::ptrdiff_t top, std::ptrdiff_t botto
 }
 #endif
 
+#if defined(SPINDRA_RVV)
+// Stores v at p[0] to p[7].
+[[SPINDRA_RVV_TARGET]] inline void storeEight(Word* p, WordsRvv v) { __builtin_memcpy(p, &v, sizeof v); }
+
+// The same, eight words at a time with the vector extension: the steps of
+// words i - 7 to i read words from i - q - 8 to i, all of them before any is
+// written. A shift takes its count modulo 64, so the one down by 64 - r goes
+// in two steps, as in spreadWordsPlain.
+[[SPINDRA_RVV_TARGET]] inline void spreadWordsRvv(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom,
+                                                  std::ptrdiff_t q, int r) {
+  std::ptrdiff_t i = top;
+  for (; i - 7 > bottom; i -= 8) {
+    Word* const at = words + i - 7;
+    const WordsRvv taken = (loadEight(at - q) << r) | ((loadEight(at - q - 1) >> 1) >> (wordBits - 1 - r));
+    storeEight(at, loadEight(at) | taken);
+  }
+  spreadWordsPlain(words, i, bottom, q, r);
+}
+#endif
+
 // Word i of a row, from `top` down to `bottom` (not included), takes word
 // i - q shifted up by r, and the top r bits of word i - q - 1 below them:
 // spreadWordsPlain in the widest form this machine has, the one place where
@@ -258,6 +287,9 @@ inline void spreadWords(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom, 
 #endif
 #if defined(SPINDRA_VX)
   if (vxHere) return spreadWordsVx(words, top, bottom, q, r);
+#endif
+#if defined(SPINDRA_RVV)
+  if (rvvHere) return spreadWordsRvv(words, top, bottom, q, r);
 #endif
   spreadWordsPlain(words, top, bottom, q, r);
 }
@@ -346,7 +378,8 @@ template <int count>
 #endif
 
 #if defined(SPINDRA_VSX)
-// spreadShortNeon with VSX: the same steps, with the shifts' counts below 64.
+// spreadShortNeon with VSX, eight words at a time: the same steps, with the
+// shifts' counts below 64. to - from is a multiple of 8.
 template <int count>
 inline void spreadShortVsx(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, const Stage* stages, Word* unders) {
   Words2 below[count];  // each stage's two words before those at hand, as it found them
@@ -359,18 +392,17 @@ inline void spreadShortVsx(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, 
   }
   auto* const out = reinterpret_cast<unsigned long long*>(words);
   const Words2 between = {1, 2};  // word 1 of the first and word 0 of the second
-  for (std::ptrdiff_t i = from; i < to; i += 4) {
-    Words2 low = loadTwo(words + i);
-    Words2 high = loadTwo(words + i + 2);
+  for (std::ptrdiff_t i = from; i < to; i += 8) {
+    Words2 x[4];
+    for (int j = 0; j < 4; ++j) x[j] = loadTwo(words + i + 2 * j);
     for (int s = 0; s < count; ++s) {
-      const Words2 underLow = __builtin_shuffle(below[s], low, between);  // word j - 1 in lane j
-      const Words2 underHigh = __builtin_shuffle(low, high, between);
-      below[s] = high;
-      low = vec_or(low, vec_or(vec_sl(low, up[s]), vec_sr(underLow, down[s])));
-      high = vec_or(high, vec_or(vec_sl(high, up[s]), vec_sr(underHigh, down[s])));
+      Words2 under[4];  // word j - 1 in lane j
+      under[0] = __builtin_shuffle(below[s], x[0], between);
+      for (int j = 1; j < 4; ++j) under[j] = __builtin_shuffle(x[j - 1], x[j], between);
+      below[s] = x[3];
+      for (int j = 0; j < 4; ++j) x[j] = vec_or(x[j], vec_or(vec_sl(x[j], up[s]), vec_sr(under[j], down[s])));
     }
-    vec_xst(low, 0, out + i);
-    vec_xst(high, 0, out + i + 2);
+    for (int j = 0; j < 4; ++j) vec_xst(x[j], 0, out + i + 2 * j);
   }
   for (int s = 0; s < count; ++s) unders[stages[s].under] = below[s][1];
 }
@@ -403,6 +435,28 @@ template <int count>
     storeTwoVx(words + i + 2, high);
   }
   for (int s = 0; s < count; ++s) unders[stages[s].under] = below[s][1];
+}
+#endif
+
+#if defined(SPINDRA_RVV)
+// spreadShortAvx512 with the vector extension, eight words at a time: word
+// j - 1 comes into lane j with the word before those at hand in lane 0, and
+// each stage keeps of the eight only the last, as it found it. to - from is
+// a multiple of 8.
+[[SPINDRA_RVV_TARGET]] inline void spreadShortRvv(Word* words, std::ptrdiff_t from, std::ptrdiff_t to,
+                                                  const Stage* stages, Word* unders, std::int64_t count) {
+  Word below[sweepRounds];  // each stage's word before those at hand, as it found it
+  for (std::int64_t s = 0; s < count; ++s) below[s] = unders[stages[s].under];
+  for (std::ptrdiff_t i = from; i < to; i += 8) {
+    WordsRvv x = loadEight(words + i);
+    for (std::int64_t s = 0; s < count; ++s) {
+      const WordsRvv under = __builtin_shufflevector(WordsRvv{} + below[s], x, 0, 8, 9, 10, 11, 12, 13, 14);
+      below[s] = x[7];
+      x |= (x << stages[s].r) | (under >> (wordBits - stages[s].r));
+    }
+    storeEight(words + i, x);
+  }
+  for (std::int64_t s = 0; s < count; ++s) unders[stages[s].under] = below[s];
 }
 #endif
 
@@ -459,6 +513,13 @@ inline std::int64_t spreadShort([[maybe_unused]] Word* words, [[maybe_unused]] s
         taken, [&](auto n) { spreadShortNeon<decltype(n)::value>(words, from, whole, stages, unders); });
   }
 #endif
+#if defined(SPINDRA_RVV)
+  if (rvvHere && to - from >= 8) {
+    whole = from + (to - from) / 8 * 8;
+    taken = shortest;
+    spreadShortRvv(words, from, whole, stages, unders, taken);
+  }
+#endif
 #if defined(SPINDRA_VX)
   if (vxHere && to - from >= 4) {
     whole = from + (to - from) / 4 * 4;
@@ -468,8 +529,8 @@ inline std::int64_t spreadShort([[maybe_unused]] Word* words, [[maybe_unused]] s
   }
 #endif
 #if defined(SPINDRA_VSX)
-  if (vsxHere && to - from >= 4) {
-    whole = from + (to - from) / 4 * 4;
+  if (vsxHere && to - from >= 8) {
+    whole = from + (to - from) / 8 * 8;
     taken = std::min<std::int64_t>(shortest, shortStagesMost);
     withStages<shortStagesMost>(
         taken, [&](auto n) { spreadShortVsx<decltype(n)::value>(words, from, whole, stages, unders); });

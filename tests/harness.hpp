@@ -442,6 +442,9 @@ inline bool classifiersAgree(const char* p) {
 #if defined(SPINDRA_VX)
   if (haveVx()) classifiers.push_back(classify64Vx);
 #endif
+#if defined(SPINDRA_RVV)
+  if (haveRvv()) classifiers.push_back(classify64Rvv);
+#endif
   for (const auto classify : classifiers) {
     Word ones, spaces;
     classify(p, ones, spaces);
@@ -470,11 +473,14 @@ inline std::string kernelForms() {
 #if defined(SPINDRA_VX)
   if (haveVx()) forms += "vector facility, ";
 #endif
+#if defined(SPINDRA_RVV)
+  if (haveRvv()) forms += "RVV, ";
+#endif
   return forms + "plain C++";
 }
 
 // The forms the kernels take from now on: 3, the widest this machine has; 2,
-// AVX2 at most; 1, SSE2 at most (NEON, VSX, the vector facility); 0, the
+// AVX2 at most; 1, SSE2 at most (NEON, VSX, the vector facility, RVV); 0, the
 // plain C++.
 inline void useKernels([[maybe_unused]] int widest) {
 #if defined(SPINDRA_AVX2)
@@ -492,6 +498,9 @@ inline void useKernels([[maybe_unused]] int widest) {
 #endif
 #if defined(SPINDRA_VX)
   vxHere = widest >= 1 && haveVx();
+#endif
+#if defined(SPINDRA_RVV)
+  rvvHere = widest >= 1 && haveRvv();
 #endif
 }
 
