@@ -446,7 +446,7 @@ inline bool classifiersAgree(const char* p) {
   if (haveRvv()) classifiers.push_back(classify64Rvv);
 #endif
   for (const auto classify : classifiers) {
-    Word ones, spaces;
+    Word ones = allOnes, spaces = allOnes;  // each sets both, whatever they held
     classify(p, ones, spaces);
     if (ones != exactOnes || spaces != exactSpaces) return false;
   }

@@ -5,7 +5,9 @@
 #   not even an informational tag (lintian -I) for the static programs.
 # reproducible: builds and packages the source twice, in two copies of it at
 #   different paths and times, as the README says, and compares the packages.
-# Usage: install_test.sh install|lintian|reproducible SOURCE_DIR BUILD_DIR
+# hardening: reads the built programs, and their own code before it is linked,
+#   for each protection the build asks for.
+# Usage: install_test.sh install|lintian|reproducible|hardening SOURCE_DIR BUILD_DIR
 # A missing tool fails the install check, naming its package; lintian, an
 # optional extra on a developer's machine, is skipped (status 77) when missing.
 set -eu
@@ -36,6 +38,47 @@ if [ "$mode" = lintian ]; then
   report=$(lintian $informational "$work"/*.deb)
   [ -z "$report" ] || { echo "lintian on the package:"; echo "$report"; exit 1; }
   echo "lintian: nothing to report on $(basename "$work"/*.deb)"
+  exit 0
+fi
+
+if [ "$mode" = hardening ]; then
+  need readelf binutils
+  need objdump binutils
+  need nm binutils
+  # fail WHAT: the protection that the program lacks.
+  fail() {
+    echo "$program: $1"
+    exit 1
+  }
+  for program in spindra spindra2; do
+    binary=$build/$program
+    object=$build/CMakeFiles/$program.dir/$program.cpp.o
+    [ -f "$binary" ] && [ -f "$object" ] || fail "not built"
+    # Linked: relocations read-only once resolved (RELRO), all of them at
+    # start (BIND_NOW), and position-independent where the build could link
+    # so (static-pie, or dynamically).
+    readelf -l "$binary" | grep -q GNU_RELRO || fail "no RELRO segment"
+    readelf -d "$binary" | grep -Eq 'FLAGS.*(BIND_NOW| NOW)' || fail "relocations not bound at start (no BIND_NOW)"
+    if ! grep -q '^SPINDRA_STATIC:BOOL=ON' "$build/CMakeCache.txt" ||
+      grep -q '^SPINDRA_STATIC_PIE_LINKS:INTERNAL=1' "$build/CMakeCache.txt"; then
+      readelf -h "$binary" | grep -q 'Type: *DYN' || fail "not position-independent"
+    fi
+    # The program's own code, before the C library is linked in beside it:
+    # its stack guarded (calls of __stack_chk_fail), and the library's calls
+    # checked where sizes are known (spindra2's snprintf becomes
+    # __snprintf_chk; spindra has no such call to check).
+    nm "$object" | grep -q ' U __stack_chk_fail' || fail "its code has no stack protector"
+    [ "$program" = spindra ] || nm "$object" | grep -Eq ' U __[a-z_]+_chk$' ||
+      fail "its calls are not fortified (_FORTIFY_SOURCE)"
+    # On x86-64: every function begins where an indirect branch may land
+    # (endbr64, control-flow protection), and a frame larger than a page is
+    # probed a page at a time (stack-clash protection).
+    if [ "$(uname -m)" = x86_64 ]; then
+      objdump -d "$object" | grep -q endbr64 || fail "no control-flow protection (endbr64)"
+      objdump -d "$object" | grep -Eq 'or[q]? +\$0x0,(0x[0-9a-f]+)?\(%rsp\)' || fail "no stack-clash probes"
+    fi
+  done
+  echo "hardening: RELRO, BIND_NOW, PIE, stack protector, fortified calls$([ "$(uname -m)" != x86_64 ] || echo ", endbr64, stack-clash probes"): all there"
   exit 0
 fi
 

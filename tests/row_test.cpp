@@ -503,21 +503,26 @@ TEST(RowMemory, HoldsWhatItSaysAndNoMore) {
 }
 
 // Decimal digits written in place as the count grows, at each width's edges
-// and up to the largest count there is: what spindra2's trace lines begin with.
+// (from a power of ten too, its own count written first or not) and up to the
+// largest count there is: what spindra2's trace lines begin with.
 // 1,410,065,408 is 10^10 cut to 32 bits, where a bound held in 32 bits would wrap.
 TEST(TraceDigits, GrowAtEveryPowerOfTen) {
   std::vector<std::int64_t> starts = {0, 1'410'065'406, std::numeric_limits<std::int64_t>::max() - 3};
   for (std::int64_t power = 10;; power *= 10) {
     starts.push_back(power - 2);
+    starts.push_back(power);
     if (power > std::numeric_limits<std::int64_t>::max() / 10) break;  // the last power of ten an int64_t holds
   }
   for (const std::int64_t start : starts) {
-    Digits digits = digitsFrom(start);
-    char text[decimalWidth];
-    for (std::int64_t step = 0; step < 4; ++step) {  // the last start ends at the largest
-      const std::int64_t i = start + step;
-      char* const from = writeDigits(digits, i, std::end(text));
-      ASSERT_EQ(std::string(from, std::end(text)), std::to_string(i));
+    for (std::int64_t first = 0; first < 2; ++first) {  // the count they were made from is written first, or not
+      SCOPED_TRACE(testing::Message() << "from " << start << ", first written " << start + first);
+      Digits digits = digitsFrom(start);
+      char text[decimalWidth];
+      for (std::int64_t step = first; step < 4; ++step) {  // the last start ends at the largest
+        const std::int64_t i = start + step;
+        char* const from = writeDigits(digits, i, std::end(text));
+        ASSERT_EQ(std::string(from, std::end(text)), std::to_string(i));
+      }
     }
   }
 }
