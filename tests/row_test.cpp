@@ -454,6 +454,7 @@ TEST(RowMemory, HoldsWhatItSaysAndNoMore) {
     std::size_t reservedWords;       // the words reserved for the row read
     std::vector<std::size_t> grows;  // the words a row is then grown to, in turn
     rlim_t lastLimitMiB = 0;         // the address space the last growth may add, where limited
+    std::size_t packed = 0;          // bytes of "1" then packed into a row without room, in 64 KiB and no more
   };
   const Case cases[] = {
     {"a pipe", -1, std::size_t{1} << 18, {}},                         // 2 MiB
@@ -467,6 +468,10 @@ TEST(RowMemory, HoldsWhatItSaysAndNoMore) {
     // given back before the kernel moves the pages where it can (8 MiB).
     {"growth where the new place is refused", 0, 0, {std::size_t{1} << 20, std::size_t{1} << 21}, 12},
     {"growth where the move to the new place is refused", 0, 0, {std::size_t{1} << 20, std::size_t{1} << 21}, 21},
+    // A block packed into a row without room takes the room for all of its
+    // words at once: one mapping of 8 KiB, where growing by a word at a time
+    // would hold 4 KiB and 8 KiB at once.
+    {"a block packed into no room", 0, 0, {}, 0, std::size_t{1} << 16},
 #endif
   };
   resetState();       // the row a test before left
@@ -496,6 +501,18 @@ TEST(RowMemory, HoldsWhatItSaysAndNoMore) {
       setrlimit(RLIMIT_AS, &saved);
       EXPECT_GE(zecovi.capacity, words);
       EXPECT_EQ(mappedBytes() - before, zecovi.words.get_deleter().bytes) << words << " words";
+    }
+    if (c.packed > 0) {
+      const std::string ones(c.packed, '1');
+      rlimit saved{};
+      getrlimit(RLIMIT_AS, &saved);
+      const rlimit limit{addressSpace() + mappingBytes(c.packed / wordBits), saved.rlim_max};
+      setrlimit(RLIMIT_AS, &limit);
+      Packed done{};
+      EXPECT_NO_THROW(done = appendToken(zecovi, ones.data(), ones.size(), true));
+      setrlimit(RLIMIT_AS, &saved);
+      EXPECT_EQ(done.taken, c.packed);
+      EXPECT_EQ(zecovi.words.get_deleter().bytes, mappingBytes(c.packed / wordBits));
     }
     zecovi = {};
     EXPECT_EQ(mappedBytes(), before);
