@@ -13,6 +13,21 @@
 
 #include "memory.hpp"
 
+#if defined(__linux__)
+#include <sys/auxv.h>
+#endif
+
+// Whether the kernel says the processor has the feature that `bit` of its
+// AT_HWCAP record stands for; with no such record (not Linux), no: the
+// kernels then take their plain forms, which give the same rows.
+inline bool kernelSays([[maybe_unused]] unsigned long bit) {
+#if defined(__linux__)
+  return (getauxval(AT_HWCAP) & bit) != 0;
+#else
+  return false;
+#endif
+}
+
 // On x86 the kernels that take most of a long row's time also come compiled
 // for SSE2, AVX2 and AVX-512, for the machines that have them: they then take
 // two, four or eight words (16, 32 or 64 input bytes) at a time. x86-64
@@ -94,16 +109,7 @@ inline bool haveNeon() { return true; }
 #define SPINDRA_NEON_TARGET gnu::target("fpu=neon")
 #define SPINDRA_NEON_32 1  // ARMv7's NEON: no across-vector reductions, no 64-bit compares
 #include <arm_neon.h>
-#if defined(__linux__)
-#include <sys/auxv.h>
-#endif
-inline bool haveNeon() {
-#if defined(__linux__) && defined(HWCAP_ARM_NEON)
-  return (getauxval(AT_HWCAP) & HWCAP_ARM_NEON) != 0;
-#else
-  return false;  // elsewhere the plain forms, which give the same rows
-#endif
-}
+inline bool haveNeon() { return kernelSays(1UL << 12); }  // HWCAP_ARM_NEON
 #endif
 #if defined(SPINDRA_NEON)
 // Whether the kernels take their NEON forms. Not constant, so that the tests
@@ -134,16 +140,7 @@ inline bool vsxHere = true;
 #if defined(__riscv) && __riscv_xlen == 64 && defined(__clang__) && __clang_major__ >= 19 && !defined(SPINDRA_PORTABLE)
 #define SPINDRA_RVV 1
 #define SPINDRA_RVV_TARGET gnu::target("arch=+v")
-#if defined(__linux__)
-#include <sys/auxv.h>
-#endif
-inline bool haveRvv() {
-#if defined(__linux__)
-  return (getauxval(AT_HWCAP) & (1UL << ('V' - 'A'))) != 0;  // the extension's letter
-#else
-  return false;  // elsewhere the plain forms, which give the same rows
-#endif
-}
+inline bool haveRvv() { return kernelSays(1UL << ('V' - 'A')); }  // the extension's letter
 // Whether the kernels take their forms for the vector extension. Not
 // constant, so that the tests can run the plain forms too; the programs
 // never change it.
@@ -158,16 +155,7 @@ inline bool rvvHere = haveRvv();
 #if defined(__s390x__) && defined(__GNUC__) && !defined(__clang__) && !defined(SPINDRA_PORTABLE)
 #define SPINDRA_VX 1
 #define SPINDRA_VX_TARGET gnu::target("arch=z13")
-#if defined(__linux__)
-#include <sys/auxv.h>
-#endif
-inline bool haveVx() {
-#if defined(__linux__) && defined(HWCAP_S390_VXRS)
-  return (getauxval(AT_HWCAP) & HWCAP_S390_VXRS) != 0;
-#else
-  return false;  // elsewhere the plain forms, which give the same rows
-#endif
-}
+inline bool haveVx() { return kernelSays(1UL << 11); }  // HWCAP_S390_VXRS
 // Whether the kernels take their forms for the vector facility. Not
 // constant, so that the tests can run the plain forms too; the programs
 // never change it.
