@@ -5,7 +5,7 @@
 #   cmake -S . -B build-arm64 -DCMAKE_TOOLCHAIN_FILE=cross.cmake -DSPINDRA_ARCH=arm64
 #
 # CTest then runs the tests under the emulator, and the tests start the
-# programs under it too. The package takes the architecture's name.
+# programs under it too.
 set(SPINDRA_ARCH "" CACHE STRING "The Debian architecture to build for: arm64, armel, armhf, i386, ppc64el, riscv64, s390x")
 # The machines each architecture is: GNU triplet, qemu-user's name for it,
 # and the processor Debian's port is built for, as qemu-user names it: the
@@ -57,4 +57,3 @@ if(SPINDRA_QEMU)
        "exec ${SPINDRA_QEMU} -cpu \"\${QEMU_CPU:-${baseline}}\" -L /usr/${triplet} \"$@\"\n")
   set(CMAKE_CROSSCOMPILING_EMULATOR /bin/sh ${CMAKE_BINARY_DIR}/qemu-run)
 endif()
-set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${SPINDRA_ARCH})
