@@ -118,23 +118,13 @@ inline void classify64Portable(const char* p, Word& ones, Word& spaces) {
   spaces = 0;
 }
 
-// Each form of packWordsWith takes its classifier in, compiled as the
-// classifier is. On s390x a function compiled for the z13 takes in none
-// compiled for the port's processor: the forms for the vector facility call
-// their classifier for each 64 bytes.
-#if defined(SPINDRA_VX)
-#define SPINDRA_PACK_INLINE
-#else
-#define SPINDRA_PACK_INLINE gnu::always_inline
-#endif
-
 // Packs the 64-byte pieces of p[0, len) into whole words of row, which ends
 // on a word's edge, up to the first piece that holds whitespace; returns the
 // bytes taken. The usual case while reading, so the words go straight into
 // the row's memory, and a clear word is neither stored nor given room:
 // memory past the words held is clear. `classify` is one of the classifiers.
 template <void (*classify)(const char*, Word&, Word&)>
-[[SPINDRA_PACK_INLINE]] inline std::size_t packWordsWith(BitRow& row, const char* p, std::size_t len) {
+[[gnu::always_inline]] inline std::size_t packWordsWith(BitRow& row, const char* p, std::size_t len) {
   assert(bitOf(row.n) == 0);
   if (len / wordBits > maxWords - wordOf(row.n)) throw std::bad_alloc();  // a row longer than memory can hold
   Word* words = row.words.get();
@@ -338,17 +328,23 @@ using LooseBytesVx = unsigned char __attribute__((vector_size(16), aligned(1), m
 // byte keeps the bit of its place among eight, and the sums of each four
 // bytes (vsumb) and then of each eight (vsumgf) gather them. The lanes are in
 // memory order on this big-endian machine, as the bytes are.
-[[SPINDRA_VX_TARGET]] inline WordsVx eightsOf(BytesVx c) {
+[[SPINDRA_VX_TARGET]] inline BytesVx eightsOf(BytesVx c) {
   const BytesVx place = {1, 2, 4, 8, 16, 32, 64, 128, 1, 2, 4, 8, 16, 32, 64, 128};
-  return __builtin_s390_vsumgf(__builtin_s390_vsumb(c & place, BytesVx{}), QuartersVx{});
+  return reinterpret_cast<BytesVx>(__builtin_s390_vsumgf(__builtin_s390_vsumb(c & place, BytesVx{}), QuartersVx{}));
 }
 
 // Bit j of the result says whether byte j of c0 (0 to 15), c1 (16 to 31), c2
-// or c3 is all ones: each doubleword's eight bits shifted into place.
+// or c3 is all ones. Each doubleword's eight bits (eightsOf) lie in its last
+// byte, byte 7 or 15 of the register (23 or 31 of a permute's second
+// operand), and two permutes gather them into the first doubleword, the
+// first eight bytes' bits into its last byte and the last eight's into its
+// first: bits 0 to 7 of a big-endian word. Byte 0 of each operand is zero.
 [[SPINDRA_VX_TARGET]] inline Word maskOf(BytesVx c0, BytesVx c1, BytesVx c2, BytesVx c3) {
-  const WordsVx all = (eightsOf(c0) << WordsVx{0, 8}) | (eightsOf(c1) << WordsVx{16, 24}) |
-                      (eightsOf(c2) << WordsVx{32, 40}) | (eightsOf(c3) << WordsVx{48, 56});
-  return all[0] | all[1];
+  const BytesVx high = {31, 23, 15, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};  // c3's bits, then c2's
+  const BytesVx low = {0, 0, 0, 0, 31, 23, 15, 7, 0, 0, 0, 0, 0, 0, 0, 0};   // c1's bits, then c0's
+  const auto all = reinterpret_cast<WordsVx>(__builtin_s390_vperm(eightsOf(c2), eightsOf(c3), high) |
+                                             __builtin_s390_vperm(eightsOf(c0), eightsOf(c1), low));
+  return all[0];
 }
 
 // All ones in each byte of b that is whitespace.
@@ -358,18 +354,55 @@ using LooseBytesVx = unsigned char __attribute__((vector_size(16), aligned(1), m
 }
 
 // The same as classify64Portable, sixteen bytes at a time with the vector
-// facility. Called for each 64 bytes: on s390x a function compiled for the
-// z13 takes in none compiled for the port's processor, as packWordsWith is.
-[[SPINDRA_VX_TARGET]] [[gnu::noinline]] inline void classify64Vx(const char* p, Word& ones, Word& spaces) {
+// facility.
+[[SPINDRA_VX_TARGET]] inline void classify64Vx(const char* p, Word& ones, Word& spaces) {
   const auto* const at = reinterpret_cast<const LooseBytesVx*>(p);
   const BytesVx b0 = at[0], b1 = at[1], b2 = at[2], b3 = at[3];
   ones = maskOf(reinterpret_cast<BytesVx>(b0 == '1'), reinterpret_cast<BytesVx>(b1 == '1'),
                 reinterpret_cast<BytesVx>(b2 == '1'), reinterpret_cast<BytesVx>(b3 == '1'));
   spaces = 0;
   const BytesVx least = __builtin_s390_vmnlb(__builtin_s390_vmnlb(b0, b1), __builtin_s390_vmnlb(b2, b3));
-  const auto blank = reinterpret_cast<WordsVx>(least <= ' ');
-  if ((blank[0] | blank[1]) == 0) return;  // the usual case: no byte at or below a blank
+  const auto above = reinterpret_cast<BytesVx>(least > ' ');
+  if (__builtin_s390_vtm(above, ~BytesVx{}) == 3) return;  // the usual case: every byte above a blank (every bit set)
   spaces = maskOf(spacesOf(b0), spacesOf(b1), spacesOf(b2), spacesOf(b3));
+}
+
+// packWordsWith<classify64Vx>, the loop written again: a function compiled
+// for the z13 takes in none compiled for the port's processor, as
+// packWordsWith is, and the classifier's call and its constants cost a
+// third of its time when it is called for each 64 bytes. Only growth,
+// which is rare, calls out.
+[[SPINDRA_VX_TARGET]] inline std::size_t packWordsVx(BitRow& row, const char* p, std::size_t len) {
+  assert(bitOf(row.n) == 0);
+  if (len / wordBits > maxWords - wordOf(row.n)) throw std::bad_alloc();  // a row longer than memory can hold
+  Word* words = row.words.get();
+  std::size_t capacity = row.capacity;
+  std::size_t at = wordOf(row.n);
+  std::size_t count = row.count;
+  const char* const end = p + len / wordBits * wordBits;
+  const char* piece = p;
+  for (;;) {
+    // No call in the loop, so that its constants stay in registers the call would take.
+    Word spaces = 0;
+    for (; piece != end; piece += wordBits, ++at) {
+      Word ones = 0;
+      classify64Vx(piece, ones, spaces);
+      if (spaces != 0 || (ones != 0 && at >= capacity)) break;
+      if (ones != 0) {
+        words[at] = ones;
+        count = at + 1;
+      }
+    }
+    if (piece == end || spaces != 0) break;
+    // No room for this piece's word: room for the rest of the block, as far
+    // as it may be stored, and the piece again.
+    growWords(row, at + static_cast<std::size_t>(end - piece) / wordBits);
+    words = row.words.get();
+    capacity = row.capacity;
+  }
+  row.count = count;
+  row.n = static_cast<std::int64_t>(at) * wordBits;
+  return static_cast<std::size_t>(piece - p);
 }
 #endif
 
@@ -427,7 +460,7 @@ inline std::size_t packWords(BitRow& row, const char* p, std::size_t len) {
   if (vsxHere) return packWordsWith<classify64Vsx>(row, p, len);
 #endif
 #if defined(SPINDRA_VX)
-  if (vxHere) return packWordsWith<classify64Vx>(row, p, len);
+  if (vxHere) return packWordsVx(row, p, len);
 #endif
 #if defined(SPINDRA_RVV)
   if (rvvHere) return packWordsWith<classify64Rvv>(row, p, len);

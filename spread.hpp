@@ -236,14 +236,24 @@ inline void spreadWordsVsx(Word* words, std::ptrdiff_t top, std::ptrdiff_t botto
 // spreadWordsPlain.
 [[SPINDRA_VX_TARGET]] inline void spreadWordsVx(Word* words, std::ptrdiff_t top, std::ptrdiff_t bottom,
                                                 std::ptrdiff_t q, int r) {
+  // Pointers, each to the lowest of the words it reads or writes, rather
+  // than an index: the loads' and stores' displacements are then positive, as
+  // this machine's take them. Neither is moved past the last step.
   std::ptrdiff_t i = top;
-  for (; i - 3 > bottom; i -= 4) {
-    Word* const at = words + i - 3;
-    // What words at[0] to at[3] take from those q and q + 1 below them.
-    const WordsVx lower = (loadTwoVx(at - q) << r) | ((loadTwoVx(at - q - 1) >> 1) >> (wordBits - 1 - r));
-    const WordsVx upper = (loadTwoVx(at + 2 - q) << r) | ((loadTwoVx(at + 1 - q) >> 1) >> (wordBits - 1 - r));
-    storeTwoVx(at, loadTwoVx(at) | lower);
-    storeTwoVx(at + 2, loadTwoVx(at + 2) | upper);
+  if (i - 3 > bottom) {
+    Word* at = words + i - 3;
+    const Word* from = at - q - 1;
+    for (;;) {
+      // What words at[0] to at[3] take from those q and q + 1 below them, from[0] to from[4].
+      const WordsVx lower = (loadTwoVx(from + 1) << r) | ((loadTwoVx(from) >> 1) >> (wordBits - 1 - r));
+      const WordsVx upper = (loadTwoVx(from + 3) << r) | ((loadTwoVx(from + 2) >> 1) >> (wordBits - 1 - r));
+      storeTwoVx(at, loadTwoVx(at) | lower);
+      storeTwoVx(at + 2, loadTwoVx(at + 2) | upper);
+      i -= 4;
+      if (i - 3 <= bottom) break;
+      at -= 4;
+      from -= 4;
+    }
   }
   spreadWordsPlain(words, i, bottom, q, r);
 }
