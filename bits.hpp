@@ -68,14 +68,16 @@ inline bool haveAvx2() {
 #endif
 }
 
-// Whether this machine runs AVX-512 with its byte instructions (F and BW), and
-// its system saves the registers.
+// Whether this machine runs AVX-512 with its byte instructions and leading
+// zero counts (F, BW and CD, as every processor with BW has), and its system
+// saves the registers.
 inline bool haveAvx512() {
 #if defined(CPU_FEATURE_ACTIVE)
-  return CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW);
+  return CPU_FEATURE_ACTIVE(AVX512F) && CPU_FEATURE_ACTIVE(AVX512BW) && CPU_FEATURE_ACTIVE(AVX512CD);
 #else
   __builtin_cpu_init();
-  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0;
+  return __builtin_cpu_supports("avx512f") != 0 && __builtin_cpu_supports("avx512bw") != 0 &&
+         __builtin_cpu_supports("avx512cd") != 0;
 #endif
 }
 

@@ -470,6 +470,164 @@ template <int count>
 }
 #endif
 
+// The most stages that the NEON and VSX forms keep in registers: the rounds
+// give no more than six with shifts below 64 (1, 2, 4, 8, 16, 32). ARMv7 has
+// half of AArch64's 32 vector registers, and spills some of them: six still
+// take fewer instructions there than four (1.27 against 1.30 a byte).
+constexpr int shortStagesMost = 6;
+
+// --- the rounds below 64 at once -------------------------------------------------
+//
+// A sweep's rounds with shifts below 64 have shifts 1, 2, 4 ... w / 2 on most
+// rows whose runs are short and random. Their shifts add up to every count
+// from 0 to w - 1, so together they set each position with a set one among
+// the w - 1 below it or at it. Taken as lanes of w bits, the row they leave
+// has in each lane every bit from its lowest set one up (x | -x), and every
+// bit under the place of the highest set one of the lane below (a set bit h
+// of the lane below reaches bits 0 to h - 1 of this one); nothing further
+// below reaches it. Six such rounds (w = 64) take a few operations a word
+// where their stages take some thirty; four and five (w = 16 and 32) are
+// taken so where AVX2 has lanes of that width.
+
+// The bits of x under the place of its highest set bit: for x = 0x30 (bits
+// 4 and 5), 0x1F; none for x = 0.
+inline Word underHighest(Word x) { return x == 0 ? 0 : (allOnes >> std::countl_zero(x)) >> 1; }
+
+// Word j after the rounds with shifts 1, 2, 4 ... width / 2 (width 16, 32
+// or 64), from word j (x) and word j - 1 (below) as they found them: within
+// x, shifted up by 0 to width - 1 (for 64, every bit from its lowest set one
+// up), and from below, what the top `width` bits reach.
+inline Word doubledWord(Word x, Word below, int width) {
+  if (width == wordBits) {
+    x |= Word{0} - x;
+  } else {
+    for (int shift = 1; shift < width; shift *= 2) x |= x << shift;
+  }
+  return x | underHighest(below >> (wordBits - width));
+}
+
+#if defined(SPINDRA_AVX2)
+// Lanes of 16, 32 or 64 bits: x - y in each, and x shifted down by `shift`.
+template <int lane>
+[[gnu::target("avx2")]] inline __m256i laneSub(__m256i x, __m256i y) {
+  if constexpr (lane == 16) return _mm256_sub_epi16(x, y);
+  if constexpr (lane == 32) return _mm256_sub_epi32(x, y);
+  if constexpr (lane == 64) return _mm256_sub_epi64(x, y);
+}
+template <int lane>
+[[gnu::target("avx2")]] inline __m256i laneDown(__m256i x, int shift) {
+  if constexpr (lane == 16) return _mm256_srli_epi16(x, shift);
+  if constexpr (lane == 32) return _mm256_srli_epi32(x, shift);
+  if constexpr (lane == 64) return _mm256_srli_epi64(x, shift);
+}
+
+// Words [from, to) after the rounds with shifts 1 to lane / 2, four at a time
+// with AVX2, from the top down and as far as whole steps go above word from;
+// returns the lowest word done. Each lane's lane below it is loaded from
+// lane / 8 bytes lower. The bits under the place of its highest set one are
+// those of it shifted down by one with every bit below a set one set.
+template <int lane>
+[[gnu::target("avx2")]] inline std::ptrdiff_t spreadDoublingAvx2(Word* words, std::ptrdiff_t from, std::ptrdiff_t to) {
+  std::ptrdiff_t i = to;
+  for (; i - 4 > from; i -= 4) {
+    auto* const at = reinterpret_cast<__m256i*>(words + i - 4);
+    const __m256i x = _mm256_loadu_si256(at);
+    __m256i under = laneDown<lane>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(
+                                       reinterpret_cast<const char*>(at) - lane / 8)),
+                                   1);
+    for (int shift = 1; shift < lane; shift *= 2) under = _mm256_or_si256(under, laneDown<lane>(under, shift));
+    const __m256i fromLowest = _mm256_or_si256(x, laneSub<lane>(_mm256_setzero_si256(), x));
+    _mm256_storeu_si256(at, _mm256_or_si256(fromLowest, under));
+  }
+  return i;
+}
+
+// The same, eight words at a time with AVX-512: for lanes of 32 and 64 bits,
+// the bits under the highest set one are all ones shifted down by the
+// leading zeros of the lane shifted down by one (by the lane's width, none).
+template <int lane>
+[[gnu::target("avx512f,avx512bw,avx512cd")]] inline std::ptrdiff_t spreadDoublingAvx512(Word* words, std::ptrdiff_t from,
+                                                                                       std::ptrdiff_t to) {
+  const __m512i ones = _mm512_set1_epi64(-1);
+  std::ptrdiff_t i = to;
+  for (; i - 8 > from; i -= 8) {
+    const __m512i x = _mm512_loadu_si512(words + i - 8);
+    const __m512i below = _mm512_loadu_si512(reinterpret_cast<const char*>(words + i - 8) - lane / 8);
+    // The zero-masking forms with every lane kept: g++ 12 takes the plain
+    // ones for a use of an uninitialized value.
+    __m512i under;
+    __m512i fromLowest;
+    if constexpr (lane == 16) {
+      under = _mm512_maskz_srli_epi16(~0U, below, 1);
+      for (int shift = 1; shift < lane; shift *= 2) under |= _mm512_maskz_srli_epi16(~0U, under, shift);
+      fromLowest = x | _mm512_maskz_sub_epi16(~0U, _mm512_setzero_si512(), x);
+    } else if constexpr (lane == 32) {
+      under = _mm512_maskz_srlv_epi32(0xFFFF, ones,
+                                      _mm512_maskz_lzcnt_epi32(0xFFFF, _mm512_maskz_srli_epi32(0xFFFF, below, 1)));
+      fromLowest = x | _mm512_maskz_sub_epi32(0xFFFF, _mm512_setzero_si512(), x);
+    } else {
+      under = _mm512_maskz_srlv_epi64(0xFF, ones,
+                                      _mm512_maskz_lzcnt_epi64(0xFF, _mm512_maskz_srli_epi64(0xFF, below, 1)));
+      fromLowest = x | (_mm512_setzero_si512() - x);
+    }
+    _mm512_storeu_si512(words + i - 8, fromLowest | under);
+  }
+  return i;
+}
+#endif
+
+// How many of a sweep's first `shortest` stages have shifts 1, 2, 4 ... in
+// turn.
+inline std::int64_t doublingFromOne(const Stage* stages, std::int64_t shortest) {
+  std::int64_t s = 0;
+  while (s < shortest && stages[s].q == 0 && stages[s].r == 1 << s) ++s;
+  return s;
+}
+
+// The fewest such stages that spreadDoubling takes on this machine: six, or
+// four where AVX2 has lanes of 16 and 32 bits.
+inline std::int64_t doublingLeast() {
+#if defined(SPINDRA_AVX2)
+  if (avx2Here || avx512Here) return 4;
+#endif
+  return shortStagesMost;
+}
+
+// Spreads words [from, to) of a row by the first `count` stages of a sweep,
+// whose shifts are 1, 2, 4 ... (count 4 to 6), at once, with the widest form
+// this machine has of it: the one place where that is chosen. Leaves each
+// stage's word under `to` as that stage found it, worked out from the
+// block's two top words alone (nothing below them reaches the top one)
+// before they change.
+inline void spreadDoubling(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, const Stage* stages, Word* unders,
+                           std::int64_t count) {
+  assert(count >= 4 && count <= shortStagesMost && doublingFromOne(stages, count) == count);
+  const Word under = unders[stages[0].under];
+  Word low = to - 2 >= from ? words[to - 2] : under;
+  Word high = words[to - 1];
+  for (std::int64_t s = 0; s < count; ++s) {
+    unders[stages[s].under] = high;
+    const int r = stages[s].r;
+    high |= (high << r) | (low >> (wordBits - r));
+    low |= low << r;
+  }
+  const int width = 1 << count;
+  std::ptrdiff_t done = to;  // words [done, to) are spread
+#if defined(SPINDRA_AVX2)
+  if (avx512Here) {
+    done = width == 16   ? spreadDoublingAvx512<16>(words, from, to)
+           : width == 32 ? spreadDoublingAvx512<32>(words, from, to)
+                         : spreadDoublingAvx512<64>(words, from, to);
+  } else if (avx2Here) {
+    done = width == 16   ? spreadDoublingAvx2<16>(words, from, to)
+           : width == 32 ? spreadDoublingAvx2<32>(words, from, to)
+                         : spreadDoublingAvx2<64>(words, from, to);
+  }
+#endif
+  for (std::ptrdiff_t j = done - 1; j > from; --j) words[j] = doubledWord(words[j], words[j - 1], width);
+  words[from] = doubledWord(words[from], under, width);
+}
+
 // Calls form(std::integral_constant<int, c>{}) for c = count, in 1 to `most`
 // (at most 6): for forms that keep each stage in registers of its own.
 template <int most, typename Form>
@@ -491,12 +649,6 @@ inline void withStages(std::int64_t count, Form form) {
   }
 }
 
-// The most stages that the NEON and VSX forms keep in registers: the rounds
-// give no more than six with shifts below 64 (1, 2, 4, 8, 16, 32). ARMv7 has
-// half of AArch64's 32 vector registers, and spills some of them: six still
-// take fewer instructions there than four (1.27 against 1.30 a byte).
-constexpr int shortStagesMost = 6;
-
 // Spreads words [from, to) of a row by the first `shortest` stages of a
 // sweep, whose shifts are below 64 (q = 0), together, with the widest form
 // this machine has of it: the one place where that is chosen. Returns the
@@ -506,6 +658,10 @@ inline std::int64_t spreadShort([[maybe_unused]] Word* words, [[maybe_unused]] s
                                 [[maybe_unused]] std::ptrdiff_t to, [[maybe_unused]] const Stage* stages,
                                 [[maybe_unused]] Word* unders, std::int64_t shortest) {
   if (shortest == 0) return 0;
+  if (shortest >= doublingLeast() && doublingFromOne(stages, shortest) == shortest) {
+    spreadDoubling(words, from, to, stages, unders, shortest);
+    return shortest;
+  }
   std::int64_t taken = 0;
   std::ptrdiff_t whole = from;  // words [from, whole) were taken by the form
 #if defined(SPINDRA_AVX2)

@@ -401,6 +401,48 @@ TEST(SweepRow, JoinsNoRoundPastItsRoom) {
   }
 }
 
+// A sweep's rounds below 64, taken together over its blocks (at once where
+// their shifts are 1, 2, 4 ..., or in registers), leave the row, and each
+// round's word under the next block, as the rounds one by one over the whole
+// row leave them: four, five and six rounds that double from 1, and rounds
+// that do not, over rows of random bits at three densities cut into blocks of
+// 1 to 67 words, with every form of the kernels.
+TEST(SweepRow, TakesTheRoundsBelow64TogetherAsOneByOne) {
+  const std::vector<std::vector<int>> shiftSets = {
+      {1, 2, 4, 8}, {1, 2, 4, 8, 16}, {1, 2, 4, 8, 16, 32}, {3, 6, 12, 24, 48}, {1, 2, 4}};
+  std::mt19937_64 random(20261210);
+  for (int widest = 0; widest < 4; ++widest) {
+    useKernels(widest);
+    for (const std::vector<int>& shifts : shiftSets) {
+      for (const std::ptrdiff_t block : {1, 2, 5, 8, 9, 67}) {
+        for (const int sparseness : {0, 2, 4}) {  // each bit set with probability 2^-(sparseness + 1)
+          SCOPED_TRACE(testing::Message() << "kernels " << widest << ", " << shifts.size() << " rounds from "
+                                          << shifts[0] << ", blocks of " << block << ", sparseness " << sparseness);
+          std::vector<Word> words(3 * block + (block + 1) / 2);  // the last block shorter, from 1 word
+          for (Word& word : words) {
+            word = random();
+            for (int i = 0; i < sparseness; ++i) word &= random();
+          }
+          std::vector<Stage> stages;
+          for (const int r : shifts) stages.push_back({0, r, stages.size()});
+          const auto count = static_cast<std::int64_t>(stages.size());
+          std::vector<Word> expected = words;
+          std::vector<Word> expectedUnders(stages.size());
+          for (const Stage& stage : stages)
+            spreadBlock(expected.data(), 0, std::ssize(words), stage, expectedUnders.data() + stage.under);
+          std::vector<Word> unders(stages.size());
+          for (std::ptrdiff_t from = 0; from < std::ssize(words); from += block)
+            spreadStages(words.data(), from, std::min(from + block, std::ssize(words)), stages.data(), unders.data(),
+                         count);
+          EXPECT_EQ(words, expected);
+          EXPECT_EQ(unders, expectedUnders);
+        }
+      }
+    }
+  }
+  useKernels(3);
+}
+
 // Room for more words than the address space holds is refused, with or
 // without words held: words whose bytes would wrap around to 8 never get a
 // mapping of one page. A row that would pass the most words a row may take
