@@ -532,9 +532,8 @@ template <int lane>
   for (; i - 4 > from; i -= 4) {
     auto* const at = reinterpret_cast<__m256i*>(words + i - 4);
     const __m256i x = _mm256_loadu_si256(at);
-    __m256i under = laneDown<lane>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(
-                                       reinterpret_cast<const char*>(at) - lane / 8)),
-                                   1);
+    const auto* const lanesBelow = reinterpret_cast<const __m256i*>(reinterpret_cast<const char*>(at) - lane / 8);
+    __m256i under = laneDown<lane>(_mm256_loadu_si256(lanesBelow), 1);
     for (int shift = 1; shift < lane; shift *= 2) under = _mm256_or_si256(under, laneDown<lane>(under, shift));
     const __m256i fromLowest = _mm256_or_si256(x, laneSub<lane>(_mm256_setzero_si256(), x));
     _mm256_storeu_si256(at, _mm256_or_si256(fromLowest, under));
@@ -546,8 +545,9 @@ template <int lane>
 // the bits under the highest set one are all ones shifted down by the
 // leading zeros of the lane shifted down by one (by the lane's width, none).
 template <int lane>
-[[gnu::target("avx512f,avx512bw,avx512cd")]] inline std::ptrdiff_t spreadDoublingAvx512(Word* words, std::ptrdiff_t from,
-                                                                                       std::ptrdiff_t to) {
+[[gnu::target("avx512f,avx512bw,avx512cd")]] inline std::ptrdiff_t spreadDoublingAvx512(Word* words,
+                                                                                        std::ptrdiff_t from,
+                                                                                        std::ptrdiff_t to) {
   const __m512i ones = _mm512_set1_epi64(-1);
   std::ptrdiff_t i = to;
   for (; i - 8 > from; i -= 8) {
@@ -566,11 +566,62 @@ template <int lane>
                                       _mm512_maskz_lzcnt_epi32(0xFFFF, _mm512_maskz_srli_epi32(0xFFFF, below, 1)));
       fromLowest = x | _mm512_maskz_sub_epi32(0xFFFF, _mm512_setzero_si512(), x);
     } else {
-      under = _mm512_maskz_srlv_epi64(0xFF, ones,
-                                      _mm512_maskz_lzcnt_epi64(0xFF, _mm512_maskz_srli_epi64(0xFF, below, 1)));
+      under =
+          _mm512_maskz_srlv_epi64(0xFF, ones, _mm512_maskz_lzcnt_epi64(0xFF, _mm512_maskz_srli_epi64(0xFF, below, 1)));
       fromLowest = x | (_mm512_setzero_si512() - x);
     }
     _mm512_storeu_si512(words + i - 8, fromLowest | under);
+  }
+  return i;
+}
+#endif
+
+#if defined(SPINDRA_AVX2)
+// spreadDoublingAvx2 for six rounds (lanes of 64 bits), two words at a time
+// with SSE2.
+[[gnu::target("sse2")]] inline std::ptrdiff_t spreadDoublingSse2(Word* words, std::ptrdiff_t from, std::ptrdiff_t to) {
+  std::ptrdiff_t i = to;
+  for (; i - 2 > from; i -= 2) {
+    Word* const at = words + i - 2;
+    const __m128i x = loadTwo(at);
+    __m128i under = _mm_srli_epi64(loadTwo(at - 1), 1);
+    for (const int shift : {1, 2, 4, 8, 16, 32}) under = _mm_or_si128(under, _mm_srli_epi64(under, shift));
+    const __m128i fromLowest = _mm_or_si128(x, _mm_sub_epi64(_mm_setzero_si128(), x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_or_si128(fromLowest, under));
+  }
+  return i;
+}
+#endif
+
+#if defined(SPINDRA_NEON)
+// The same with NEON, whose shifts by a constant take it as written.
+[[SPINDRA_NEON_TARGET]] inline std::ptrdiff_t spreadDoublingNeon(Word* words, std::ptrdiff_t from, std::ptrdiff_t to) {
+  std::ptrdiff_t i = to;
+  for (; i - 2 > from; i -= 2) {
+    Word* const at = words + i - 2;
+    const uint64x2_t x = vld1q_u64(at);
+    uint64x2_t under = vshrq_n_u64(vld1q_u64(at - 1), 1);
+    under = vorrq_u64(under, vshrq_n_u64(under, 1));
+    under = vorrq_u64(under, vshrq_n_u64(under, 2));
+    under = vorrq_u64(under, vshrq_n_u64(under, 4));
+    under = vorrq_u64(under, vshrq_n_u64(under, 8));
+    under = vorrq_u64(under, vshrq_n_u64(under, 16));
+    under = vorrq_u64(under, vshrq_n_u64(under, 32));
+    vst1q_u64(at, vorrq_u64(vorrq_u64(x, vsubq_u64(vdupq_n_u64(0), x)), under));
+  }
+  return i;
+}
+#endif
+
+#if defined(SPINDRA_RVV)
+// The same with the vector extension, eight words at a time.
+[[SPINDRA_RVV_TARGET]] inline std::ptrdiff_t spreadDoublingRvv(Word* words, std::ptrdiff_t from, std::ptrdiff_t to) {
+  std::ptrdiff_t i = to;
+  for (; i - 8 > from; i -= 8) {
+    const WordsRvv x = loadEight(words + i - 8);
+    WordsRvv under = loadEight(words + i - 9) >> 1;
+    for (const int shift : {1, 2, 4, 8, 16, 32}) under |= under >> shift;
+    storeEight(words + i - 8, x | (WordsRvv{} - x) | under);
   }
   return i;
 }
@@ -622,7 +673,15 @@ inline void spreadDoubling(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, 
     done = width == 16   ? spreadDoublingAvx2<16>(words, from, to)
            : width == 32 ? spreadDoublingAvx2<32>(words, from, to)
                          : spreadDoublingAvx2<64>(words, from, to);
+  } else if (sse2Here && width == wordBits) {
+    done = spreadDoublingSse2(words, from, to);
   }
+#endif
+#if defined(SPINDRA_NEON)
+  if (neonHere && width == wordBits) done = spreadDoublingNeon(words, from, to);
+#endif
+#if defined(SPINDRA_RVV)
+  if (rvvHere && width == wordBits) done = spreadDoublingRvv(words, from, to);
 #endif
   for (std::ptrdiff_t j = done - 1; j > from; --j) words[j] = doubledWord(words[j], words[j - 1], width);
   words[from] = doubledWord(words[from], under, width);
