@@ -75,6 +75,17 @@ inline bool hasShorterRun(Word x, Word above, Word starts, int len) {
   const __m128i up = _mm_cvtsi32_si128(len);
   const __m128i down = _mm_cvtsi32_si128(wordBits - len);
   std::size_t i = from;
+  if (len == 2) {  // a run of 1 is a start whose next bit is clear: half the work of any len
+    for (; i + 4 <= to; i += 4) {
+      const __m256i x = loadFour(words + i);
+      const __m256i starts = _mm256_andnot_si256(
+          _mm256_or_si256(_mm256_slli_epi64(x, 1), _mm256_srli_epi64(loadFour(words + i - 1), 63)), x);
+      const __m256i second = _mm256_or_si256(_mm256_srli_epi64(x, 1), _mm256_slli_epi64(loadFour(words + i + 1), 63));
+      const __m256i single = _mm256_andnot_si256(second, starts);
+      if (!_mm256_testz_si256(single, single)) break;
+    }
+    return i;
+  }
   for (; i + 4 <= to; i += 4) {
     const __m256i x = loadFour(words + i);
     const __m256i next = loadFour(words + i + 1);
@@ -104,6 +115,17 @@ inline bool hasShorterRun(Word x, Word above, Word starts, int len) {
   const __m512i up = _mm512_set1_epi64(len);
   const __m512i down = _mm512_set1_epi64(wordBits - len);
   std::size_t i = from;
+  if (len == 2) {  // a run of 1 is a start whose next bit is clear: half the work of any len
+    for (; i + 8 <= to; i += 8) {
+      const __m512i x = _mm512_loadu_si512(words + i);
+      const __m512i starts = x & ~(_mm512_maskz_slli_epi64(0xFF, x, 1) |
+                                   _mm512_maskz_srli_epi64(0xFF, _mm512_loadu_si512(words + i - 1), 63));
+      const __m512i second =
+          _mm512_maskz_srli_epi64(0xFF, x, 1) | _mm512_maskz_slli_epi64(0xFF, _mm512_loadu_si512(words + i + 1), 63);
+      if (_mm512_test_epi64_mask(starts, ~second) != 0) break;
+    }
+    return i;
+  }
   for (; i + 8 <= to; i += 8) {
     const __m512i x = _mm512_loadu_si512(words + i);
     const __m512i next = _mm512_loadu_si512(words + i + 1);
