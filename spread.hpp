@@ -355,6 +355,41 @@ inline void spreadBlock(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, con
 }
 #endif
 
+#if defined(SPINDRA_AVX2)
+// spreadShortAvx512 with AVX2, four words at a time, for `count` stages: word
+// j - 1 comes into lane j by turning the four words round by one lane and
+// taking lane 0 from the four before, turned the same way. to - from is a
+// multiple of 4.
+template <int count>
+[[gnu::target("avx2")]] inline void spreadShortAvx2(Word* words, std::ptrdiff_t from, std::ptrdiff_t to,
+                                                    const Stage* stages, Word* unders) {
+  __m256i below[count];  // each stage's four words before those at hand as it found them, turned: word 3 in lane 0
+  __m128i up[count];
+  __m128i down[count];
+  for (int s = 0; s < count; ++s) {
+    below[s] = _mm256_set1_epi64x(static_cast<std::int64_t>(unders[stages[s].under]));
+    up[s] = _mm_cvtsi32_si128(stages[s].r);
+    down[s] = _mm_cvtsi32_si128(wordBits - stages[s].r);  // a shift by 64 clears a word
+  }
+  for (std::ptrdiff_t i = from; i < to; i += 4) {
+    auto* const at = reinterpret_cast<__m256i*>(words + i);
+    __m256i x = _mm256_loadu_si256(at);
+    for (int s = 0; s < count; ++s) {
+      const __m256i turned = _mm256_permute4x64_epi64(x, 0x93);          // words 3, 0, 1, 2
+      const __m256i lower = _mm256_blend_epi32(turned, below[s], 0x03);  // word j - 1 in lane j
+      below[s] = turned;
+      x = _mm256_or_si256(x, _mm256_or_si256(_mm256_sll_epi64(x, up[s]), _mm256_srl_epi64(lower, down[s])));
+    }
+    _mm256_storeu_si256(at, x);
+  }
+  for (int s = 0; s < count; ++s) {
+    Word turned[4];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(turned), below[s]);
+    unders[stages[s].under] = turned[0];
+  }
+}
+#endif
+
 #if defined(SPINDRA_NEON)
 // spreadShortAvx512 with NEON, four words at a time, for `count` stages: each
 // stage's words below and shifts stay in registers. to - from is a multiple
@@ -470,10 +505,10 @@ template <int count>
 }
 #endif
 
-// The most stages that the NEON and VSX forms keep in registers: the rounds
-// give no more than six with shifts below 64 (1, 2, 4, 8, 16, 32). ARMv7 has
-// half of AArch64's 32 vector registers, and spills some of them: six still
-// take fewer instructions there than four (1.27 against 1.30 a byte).
+// The most stages that the AVX2, NEON and VSX forms keep in registers: the
+// rounds give no more than six with shifts below 64 (1, 2, 4, 8, 16, 32).
+// ARMv7 has half of AArch64's 32 vector registers, and spills some of them:
+// six still take fewer instructions there than four (1.27 against 1.30 a byte).
 constexpr int shortStagesMost = 6;
 
 // --- the rounds below 64 at once -------------------------------------------------
@@ -728,6 +763,11 @@ inline std::int64_t spreadShort([[maybe_unused]] Word* words, [[maybe_unused]] s
     whole = from + (to - from) / 8 * 8;
     taken = shortest;
     spreadShortAvx512(words, from, whole, stages, unders, taken);
+  } else if (avx2Here && to - from >= 4) {
+    whole = from + (to - from) / 4 * 4;
+    taken = std::min<std::int64_t>(shortest, shortStagesMost);
+    withStages<shortStagesMost>(
+        taken, [&](auto n) { spreadShortAvx2<decltype(n)::value>(words, from, whole, stages, unders); });
   }
 #endif
 #if defined(SPINDRA_NEON)
