@@ -522,7 +522,7 @@ constexpr int shortStagesMost = 6;
 // of the lane below reaches bits 0 to h - 1 of this one); nothing further
 // below reaches it. Six such rounds (w = 64) take a few operations a word
 // where their stages take some thirty; four and five (w = 16 and 32) are
-// taken so where AVX2 has lanes of that width.
+// taken so where AVX2 or AVX-512 has lanes of that width.
 
 // The bits of x under the place of its highest set bit: for x = 0x30 (bits
 // 4 and 5), 0x1F; none for x = 0.
@@ -671,7 +671,7 @@ inline std::int64_t doublingFromOne(const Stage* stages, std::int64_t shortest) 
 }
 
 // The fewest such stages that spreadDoubling takes on this machine: six, or
-// four where AVX2 has lanes of 16 and 32 bits.
+// four where AVX2 or AVX-512 has lanes of 16 and 32 bits.
 inline std::int64_t doublingLeast() {
 #if defined(SPINDRA_AVX2)
   if (avx2Here || avx512Here) return 4;
