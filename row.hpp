@@ -97,6 +97,10 @@ inline char* writeDigits(Digits& digits, std::int64_t i, char* end) {
 // round run, of the row as read).
 inline Sweep readSweep = {0, MAXN};
 
+// The words of zecovi that are not all ones, as the last sweep over it left
+// them, where the rounds run by sweeps.
+inline Unfilled unfilledWords;
+
 // Reads the token from standard input and appends one bit per byte of it to
 // zecovi, at most `block` bytes a read (`firstBlock` until `growFrom` bytes
 // are read), in memory reserved up front for the longest row a file can give
@@ -118,6 +122,11 @@ inline void readRow(bool roundsFollow = false, std::size_t block = largeBlock, s
   Sweeping sweep;
   sweep.joins = roundsFollow;
   sweep.block = sweepWords;
+  unfilledWords.whole = false;
+  if (roundsFollow) {
+    sweep.unfilled = &unfilledWords;
+    restartScan(sweep);
+  }
   while (readMore(reading, zecovi, s)) advanceSweep(sweep, zecovi, false);
   readSweep = endSweep(sweep, zecovi);
 }
@@ -139,7 +148,7 @@ inline bool spreadPass(std::int64_t k) {
 // its shortest closed run. Returns the rounds run and the shortest closed
 // run of the row they leave.
 inline Sweep spreadRounds(std::int64_t k) {
-  const Sweep done = sweepRow(zecovi, k);
+  const Sweep done = sweepRow(zecovi, k, sweepBlock, &unfilledWords);
   hasChange = true;
   return done;
 }

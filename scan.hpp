@@ -523,6 +523,27 @@ inline std::int64_t lastRunStart(const BitRow& row) {
 // length that the next round's scan can find.
 inline std::int64_t leastAfter(std::int64_t k) { return std::min<std::int64_t>(2 * k, MAXN); }
 
+// The most words that a record of the words not all ones holds: 32 KiB of
+// their places.
+constexpr std::size_t unfilledMost = 4096;
+
+// The words of a row that are not all ones (within the row), from the bottom
+// up; some may have filled since. Every other word of the row is all ones
+// where the record is `whole`; it is not where a scan went past clear words,
+// went on without taking words one by one, or met more than unfilledMost
+// (count is then past it).
+struct Unfilled {
+  std::size_t count = 0;
+  bool whole = false;
+  std::size_t at[unfilledMost];
+};
+
+// Notes word i as not all ones.
+inline void noteUnfilled(Unfilled& unfilled, std::size_t i) {
+  if (unfilled.count < unfilledMost) unfilled.at[unfilled.count] = i;
+  unfilled.count = std::min(unfilled.count + 1, unfilledMost + 1);
+}
+
 // A scan of a row in progress, a word at a time from the bottom: the
 // shortest closed run so far, capped at MAXN.
 //
@@ -534,13 +555,15 @@ inline std::int64_t leastAfter(std::int64_t k) { return std::min<std::int64_t>(2
 // above it, and nothing is carried.
 struct Scanning {
   std::int64_t k = MAXN;
-  std::int64_t carried = -1;  // the start of a run that reaches the top of the last word taken
+  std::int64_t carried = -1;     // the start of a run that reaches the top of the last word taken
+  Unfilled* unfilled = nullptr;  // where the words taken that are not all ones are noted, if anywhere
 };
 
 // Takes word i of a row, x, between `below` and `above`, the words next to it.
 // Past the row's end counts as set, so that a run that reaches its last
 // position stays open; a word past those held is clear.
 inline void scanWord(Scanning& scan, std::size_t i, Word below, Word x, Word above) {
+  if (scan.unfilled != nullptr && x != allOnes) noteUnfilled(*scan.unfilled, i);
   const auto base = static_cast<std::int64_t>(i) * wordBits;
   if (scan.carried >= 0) {  // the run ends in x, unless it fills x
     if (x == allOnes && scan.k > wordBits) return;
@@ -572,12 +595,16 @@ inline void scanWords(Scanning& scan, const Word* words, std::size_t from, std::
   for (; i < to && scan.k > atLeast && (scan.k > wordBits || scan.carried >= 0); ++i) {
     if (scan.k > wordBits) {
       const Word uniform = scan.carried >= 0 ? allOnes : 0;
-      i = skipUniform(words, i, to - 1, uniform);
+      const std::size_t past = skipUniform(words, i, to - 1, uniform);
+      if (past > i && uniform == 0 && scan.unfilled != nullptr) scan.unfilled->count = unfilledMost + 1;  // clear words
+      i = past;
     }
     scanWord(scan, i, i > 0 ? words[i - 1] : 0, words[i], words[i + 1]);
   }
   if (i == to || scan.k <= atLeast) return;
   assert(i > 0);  // the first phase has taken a word at least
+  // The words go by without being taken one by one.
+  if (scan.unfilled != nullptr) scan.unfilled->count = unfilledMost + 1;
   auto k = static_cast<int>(scan.k);
   while (i < to) {
     i = skipNoShorter(words, i, to, k);

@@ -816,6 +816,59 @@ inline void spreadStages(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, co
     spreadBlock(words, from, to, stages[s], unders + stages[s].under);
 }
 
+// --- rows that are nearly all ones ------------------------------------------------
+//
+// On many rows the rounds that the reader settles leave the row all ones but
+// for a few gaps, and the next shift shows only at its end: the round after
+// the reader would go over the whole row again, a trip through memory for
+// the few words it can change. A sweep keeps a record of the words it left
+// not all ones, and a round that has it spreads and scans those words alone.
+
+// Runs the round with shift k (below MAXN) on a row that is all ones but for
+// the words of a whole record (Unfilled), the only ones it can change: from the top
+// down, so that each takes the words below it as the round found them.
+// Keeps the record whole for the row it leaves, without the words it
+// filled, and returns the shortest closed run of that row (capped at MAXN):
+// the scan takes the recorded words, and of the all-ones words between them
+// the first, where a run may start.
+inline std::int64_t spreadUnfilled(BitRow& row, Unfilled& unfilled, std::int64_t k) {
+  assert(unfilled.whole && unfilled.count <= unfilledMost && row.count == wordsFor(row.n) && k < MAXN);
+  const auto q = static_cast<std::ptrdiff_t>(wordOf(k));
+  const int r = bitOf(k);
+  Word* const words = row.words.get();
+  for (std::size_t j = unfilled.count; j-- > 0;) {
+    const auto i = static_cast<std::ptrdiff_t>(unfilled.at[j]);
+    const Word high = i - q >= 0 ? words[i - q] : 0;
+    const Word low = i - q - 1 >= 0 ? words[i - q - 1] : 0;
+    words[i] |= (high << r) | ((low >> 1) >> (wordBits - 1 - r));
+  }
+  const auto last = static_cast<std::ptrdiff_t>(wordsFor(row.n)) - 1;
+  words[last] &= lowBits(bitOf(row.n - 1) + 1);  // cut at n
+  const Word pastEnd = ~lowBits(bitOf(row.n - 1) + 1);
+  const auto wordAt = [&](std::ptrdiff_t j) {  // past the end counts as set, so that a run that reaches it stays open
+    return j > last ? allOnes : j == last ? words[j] | pastEnd : words[j];
+  };
+  const auto take = [&](Scanning& scan, std::ptrdiff_t j) {
+    scanWord(scan, static_cast<std::size_t>(j), j > 0 ? wordAt(j - 1) : 0, wordAt(j), wordAt(j + 1));
+  };
+  const std::int64_t atLeast = leastAfter(k);
+  Scanning scan;
+  std::ptrdiff_t next = 0;  // the lowest word that the scan has not taken
+  std::size_t kept = 0;
+  for (std::size_t j = 0; j < unfilled.count; ++j) {
+    const auto i = static_cast<std::ptrdiff_t>(unfilled.at[j]);
+    if (wordAt(i) == allOnes) continue;
+    unfilled.at[kept++] = static_cast<std::size_t>(i);
+    if (atLeast < MAXN && scan.k > atLeast) {
+      if (i > next) take(scan, next);
+      take(scan, i);
+      next = i + 1;
+    }
+  }
+  unfilled.count = kept;
+  return atLeast < MAXN ? scan.k : MAXN;
+}
+
 // What one sweep did: the rounds it ran, and the shortest closed run of the
 // row it left (capped at MAXN).
 struct Sweep {
@@ -838,7 +891,16 @@ struct Sweeping {
   std::int64_t atLeast = 1;  // no closed run of the newest round's row is shorter
   bool joins = true;         // whether a round joins once its shift is known, or the sweep only scans
   std::size_t block = sweepBlock;
+  Unfilled* unfilled = nullptr;  // where the scan notes the words it takes, if anywhere
 };
+
+// Starts the scan of the newest round's row over, from its first word.
+inline void restartScan(Sweeping& sweep) {
+  sweep.scan = {};
+  sweep.scan.unfilled = sweep.unfilled;
+  if (sweep.unfilled != nullptr) sweep.unfilled->count = 0;
+  sweep.scanned = 0;
+}
 
 // Joins a round with shift k, the shortest closed run of the newest round's
 // row (below MAXN and n), to the sweep; it catches up on the words already
@@ -859,8 +921,7 @@ inline bool joinSweep(Sweeping& sweep, BitRow& row, std::int64_t k) {
   const auto block = static_cast<std::ptrdiff_t>(sweep.block);
   for (std::ptrdiff_t from = 0; from < sweep.swept; from += block)
     spreadBlock(row.words.get(), from, std::min(sweep.swept, from + block), stage, under);
-  sweep.scan = {};
-  sweep.scanned = 0;
+  restartScan(sweep);
   sweep.atLeast = leastAfter(k);
   return true;
 }
@@ -915,11 +976,14 @@ inline Sweep endSweep(Sweeping& sweep, BitRow& row) {
     return reach > last ? allOnes : Word{0};
   };
   Scanning& scan = sweep.scan;
-  for (std::ptrdiff_t i = sweep.scanned; i <= reach && sweep.atLeast < MAXN && scan.k > sweep.atLeast; ++i)
+  std::ptrdiff_t i = sweep.scanned;
+  for (; i <= reach && sweep.atLeast < MAXN && scan.k > sweep.atLeast; ++i)
     scanWord(scan, static_cast<std::size_t>(i), i > 0 ? wordAt(i - 1) : 0, wordAt(i), wordAt(i + 1));
   if (reach > last) words[last] &= lowBits(bitOf(row.n - 1) + 1);  // cut at n
   row.count = static_cast<std::size_t>(reach);
   assert(clearPastEnd(row));
+  if (sweep.unfilled != nullptr)  // the scan took every word of the row that is not all ones
+    sweep.unfilled->whole = sweep.unfilled->count <= unfilledMost && i > last && reach > last;
   return {sweep.rounds, sweep.atLeast < MAXN ? scan.k : MAXN};
 }
 
@@ -927,11 +991,15 @@ inline Sweep endSweep(Sweeping& sweep, BitRow& row) {
 // the first with shift k, the shortest closed run of the row (below MAXN).
 // Every round with a shift below MAXN sets the position that closes its
 // shortest run, and a round that follows it in the sweep sees its whole row,
-// so the row ends as the same rounds one by one leave it.
-inline Sweep sweepRow(BitRow& row, std::int64_t k, std::size_t block = sweepBlock) {
+// so the row ends as the same rounds one by one leave it. With a record of
+// the words not all ones, whole, runs the one round on those words alone;
+// else the sweep leaves a new record there.
+inline Sweep sweepRow(BitRow& row, std::int64_t k, std::size_t block = sweepBlock, Unfilled* unfilled = nullptr) {
   assert(clearPastEnd(row) && k < MAXN && k < row.n);
+  if (unfilled != nullptr && unfilled->whole) return {1, spreadUnfilled(row, *unfilled, k)};
   Sweeping sweep;
   sweep.block = block;
+  sweep.unfilled = unfilled;
   joinSweep(sweep, row, k);
   return endSweep(sweep, row);
 }

@@ -93,6 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   expect(readSweepMismatch(token, model.rounds, sizes.roundsFollow).empty(), "the row read", input);
   const auto done = static_cast<std::size_t>(readSweep.rounds);
   expect(sweepsMismatch(copyOf(zecovi), model.rounds, sizes.sweepWords, done).empty(), "a sweep", input);
+  Unfilled unfilled = sizes.roundsFollow ? unfilledWords : Unfilled{};
+  expect(sweepsMismatch(copyOf(zecovi), model.rounds, sizes.sweepWords, done, &unfilled).empty(),
+         "a sweep over the words not all ones", input);
   expect(roundsMismatch(std::move(zecovi), model.rounds, done).empty(), "a round", input);
 
   const std::string plainOutput = modelRunToken(token, false, traceCap, false).output;

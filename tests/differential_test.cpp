@@ -85,7 +85,10 @@ TEST(Differential, RoundsMatchTheModel) {
     const std::vector<ModelRound> rounds = modelRunToken(token, true, 0).rounds;
     ASSERT_EQ(readSweepMismatch(token, rounds, sizes.roundsFollow), "");
     const auto done = static_cast<std::size_t>(readSweep.rounds);
+    // The record that the reader's sweep left, and one that only the sweeps make.
+    Unfilled unfilled = sizes.roundsFollow ? unfilledWords : Unfilled{};
     ASSERT_EQ(sweepsMismatch(copyOf(zecovi), rounds, sizes.sweepWords, done), "");
+    ASSERT_EQ(sweepsMismatch(copyOf(zecovi), rounds, sizes.sweepWords, done, &unfilled), "");
     ASSERT_EQ(roundsMismatch(std::move(zecovi), rounds, done), "");
   }
   useKernels(3);

@@ -506,13 +506,15 @@ inline void useKernels([[maybe_unused]] int widest) {
 
 // Where sweeps from round `done` on `row`, `block` words at a time, first
 // differ from the model's rounds, up to the first round whose scan finds no
-// closed run shorter than MAXN; "" where they agree.
+// closed run shorter than MAXN; "" where they agree. With `unfilled`, the
+// sweeps keep that record of the words not all ones, and use it once whole,
+// as the plain program does.
 inline std::string sweepsMismatch(BitRow row, const std::vector<ModelRound>& rounds, std::size_t block,
-                                  std::size_t done = 0) {
+                                  std::size_t done = 0, Unfilled* unfilled = nullptr) {
   std::int64_t k = scanRow(row).k;
   while (k != MAXN) {
     if (done >= rounds.size() || k != rounds[done].k) return "after " + std::to_string(done) + " rounds, k differs";
-    const Sweep sweep = sweepRow(row, k, block);
+    const Sweep sweep = sweepRow(row, k, block, unfilled);
     done += static_cast<std::size_t>(sweep.rounds);
     const std::string after = "after a sweep to round " + std::to_string(done) + ", ";
     if (sweep.rounds < 1 || done > rounds.size()) return after + "the rounds are off";

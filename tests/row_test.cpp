@@ -98,16 +98,24 @@ TEST(ReadRow, TakesOneTokenAsSetAndClearBits) {
 // bottom settles runs as the row is read, and leaves the row that the same
 // rounds leave one by one. A sparse row whose runs double round by round
 // settles all of them (k = 1, 2, 4 ... 512); "10" repeated only the first;
-// "110" repeated none, since only its end shows that no run of 1 follows.
+// "110" repeated none, since only its end shows that no run of 1 follows, nor
+// runs of 100 and gaps of 28. The record of the words not all ones that the
+// reader leaves takes the next rounds as the sweeps do: not whole where the
+// scan went by words without taking them ("110": runs of 2), or where they
+// pass the 4,096 it holds (4,200 gaps).
 TEST(ReadRow, RunsTheRoundsItSettlesBehindTheReader) {
   struct Case {
     std::string token;
     std::int64_t rounds;  // behind the reader; -1: all that the model runs with k below MAXN
+    bool whole;           // the record of the words not all ones
   };
+  const std::string gapped = std::string(100, '1') + std::string(28, '0');
   const Case cases[] = {
-      {repeat("1" + std::string(999, '0'), 200), -1},
-      {repeat("10", 50000), 1},
-      {repeat("110", 30000), 0},
+      {repeat("1" + std::string(999, '0'), 200), -1, true},
+      {repeat("10", 50000), 1, true},
+      {repeat("110", 30000), 0, false},
+      {repeat(gapped, 2000), 0, true},
+      {repeat(gapped, 4200), 0, false},
   };
   for (const Feed feed : {Feed::file, Feed::pipe}) {
     for (const Case& c : cases) {
@@ -118,6 +126,11 @@ TEST(ReadRow, RunsTheRoundsItSettlesBehindTheReader) {
           std::count_if(rounds.begin(), rounds.end(), [](const ModelRound& r) { return r.k < MAXN; });
       EXPECT_EQ(readSweep.rounds, c.rounds < 0 ? spreading : c.rounds);
       EXPECT_EQ(readSweepMismatch(c.token, rounds, true), "");
+      Unfilled unfilled = unfilledWords;
+      EXPECT_EQ(unfilled.whole, c.whole);
+      EXPECT_EQ(
+          sweepsMismatch(copyOf(zecovi), rounds, sweepBlock, static_cast<std::size_t>(readSweep.rounds), &unfilled),
+          "");
     }
   }
 }
