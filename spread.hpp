@@ -522,7 +522,11 @@ constexpr int shortStagesMost = 6;
 // of the lane below reaches bits 0 to h - 1 of this one); nothing further
 // below reaches it. Six such rounds (w = 64) take a few operations a word
 // where their stages take some thirty; four and five (w = 16 and 32) are
-// taken so where AVX2 or AVX-512 has lanes of that width.
+// taken so where AVX2 or AVX-512 has lanes of that width. Where the next
+// rounds have shifts 64 and 128 (w = 128 and 256: m = 2 and 4 words), a word
+// j is all ones where words j - m + 1 to j - 1 have a set one, and takes
+// from word j - m what its highest set one reaches: AVX2 and AVX-512 take
+// seven and eight rounds so.
 
 // The bits of x under the place of its highest set bit: for x = 0x30 (bits
 // 4 and 5), 0x1F; none for x = 0.
@@ -541,6 +545,15 @@ inline Word doubledWord(Word x, Word below, int width) {
   return x | underHighest(below >> (wordBits - width));
 }
 
+// Word j after the rounds with shifts 1 to 32m (m = 2 or 4 words), from word
+// j (x), the words j - m + 1 to j - 1 or-ed together (near) and word j - m
+// (far) as they found them: within x, every bit from its lowest set one up;
+// all of it where a near word has a set one (it reaches 1 to 64m - 1 up);
+// and what the highest set one of the far word reaches.
+inline Word doubledWideWord(Word x, Word near, Word far) {
+  return x | (Word{0} - x) | (near != 0 ? allOnes : underHighest(far));
+}
+
 #if defined(SPINDRA_AVX2)
 // Lanes of 16, 32 or 64 bits: x - y in each, and x shifted down by `shift`.
 template <int lane>
@@ -557,35 +570,47 @@ template <int lane>
 }
 
 // Words [from, to) after the rounds with shifts 1 to lane / 2, four at a time
-// with AVX2, from the top down and as far as whole steps go above word from;
-// returns the lowest word done. Each lane's lane below it is loaded from
-// lane / 8 bytes lower. The bits under the place of its highest set one are
-// those of it shifted down by one with every bit below a set one set.
+// with AVX2, from the top down and as far as whole steps go above the words
+// that they read under them (for lanes of 128 and 256 bits, 2 and 4 words:
+// the lanes are then the words, and the lane below the far word); returns
+// the lowest word done. Each lane's lane below it is loaded from lane / 8
+// bytes lower. The bits under the place of its highest set one are those of
+// it shifted down by one with every bit below a set one set.
 template <int lane>
 [[gnu::target("avx2")]] inline std::ptrdiff_t spreadDoublingAvx2(Word* words, std::ptrdiff_t from, std::ptrdiff_t to) {
+  constexpr int width = std::min(lane, wordBits);
+  constexpr std::ptrdiff_t reach = std::max(1, lane / wordBits);  // the words under a word that it reads
   std::ptrdiff_t i = to;
-  for (; i - 4 > from; i -= 4) {
+  for (; i - 4 - reach >= from; i -= 4) {
     auto* const at = reinterpret_cast<__m256i*>(words + i - 4);
     const __m256i x = _mm256_loadu_si256(at);
     const auto* const lanesBelow = reinterpret_cast<const __m256i*>(reinterpret_cast<const char*>(at) - lane / 8);
-    __m256i under = laneDown<lane>(_mm256_loadu_si256(lanesBelow), 1);
-    for (int shift = 1; shift < lane; shift *= 2) under = _mm256_or_si256(under, laneDown<lane>(under, shift));
-    const __m256i fromLowest = _mm256_or_si256(x, laneSub<lane>(_mm256_setzero_si256(), x));
+    __m256i under = laneDown<width>(_mm256_loadu_si256(lanesBelow), 1);
+    for (int shift = 1; shift < width; shift *= 2) under = _mm256_or_si256(under, laneDown<width>(under, shift));
+    if constexpr (reach > 1) {
+      __m256i near = _mm256_setzero_si256();
+      for (std::ptrdiff_t m = 1; m < reach; ++m)
+        near = _mm256_or_si256(near, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(words + i - 4 - m)));
+      const __m256i clear = _mm256_cmpeq_epi64(near, _mm256_setzero_si256());
+      under = _mm256_or_si256(under, _mm256_xor_si256(clear, _mm256_set1_epi64x(-1)));
+    }
+    const __m256i fromLowest = _mm256_or_si256(x, laneSub<width>(_mm256_setzero_si256(), x));
     _mm256_storeu_si256(at, _mm256_or_si256(fromLowest, under));
   }
   return i;
 }
 
-// The same, eight words at a time with AVX-512: for lanes of 32 and 64 bits,
-// the bits under the highest set one are all ones shifted down by the
+// The same, eight words at a time with AVX-512: for lanes of 32 bits and
+// more, the bits under the highest set one are all ones shifted down by the
 // leading zeros of the lane shifted down by one (by the lane's width, none).
 template <int lane>
 [[gnu::target("avx512f,avx512bw,avx512cd")]] inline std::ptrdiff_t spreadDoublingAvx512(Word* words,
                                                                                         std::ptrdiff_t from,
                                                                                         std::ptrdiff_t to) {
+  constexpr std::ptrdiff_t reach = std::max(1, lane / wordBits);  // the words under a word that it reads
   const __m512i ones = _mm512_set1_epi64(-1);
   std::ptrdiff_t i = to;
-  for (; i - 8 > from; i -= 8) {
+  for (; i - 8 - reach >= from; i -= 8) {
     const __m512i x = _mm512_loadu_si512(words + i - 8);
     const __m512i below = _mm512_loadu_si512(reinterpret_cast<const char*>(words + i - 8) - lane / 8);
     // The zero-masking forms with every lane kept: g++ 12 takes the plain
@@ -604,6 +629,11 @@ template <int lane>
       under =
           _mm512_maskz_srlv_epi64(0xFF, ones, _mm512_maskz_lzcnt_epi64(0xFF, _mm512_maskz_srli_epi64(0xFF, below, 1)));
       fromLowest = x | (_mm512_setzero_si512() - x);
+      if constexpr (reach > 1) {
+        __m512i near = _mm512_setzero_si512();
+        for (std::ptrdiff_t m = 1; m < reach; ++m) near |= _mm512_loadu_si512(words + i - 8 - m);
+        under = _mm512_mask_mov_epi64(under, _mm512_test_epi64_mask(near, near), ones);
+      }
     }
     _mm512_storeu_si512(words + i - 8, fromLowest | under);
   }
@@ -662,11 +692,15 @@ template <int lane>
 }
 #endif
 
-// How many of a sweep's first `shortest` stages have shifts 1, 2, 4 ... in
-// turn.
-inline std::int64_t doublingFromOne(const Stage* stages, std::int64_t shortest) {
+// The most stages that double from 1 which spreadDoubling can take: shifts 1
+// to 128.
+constexpr std::int64_t doublingAll = 8;
+
+// How many of a sweep's first `count` stages have shifts 1, 2, 4 ... in turn
+// (up to doublingAll).
+inline std::int64_t doublingFromOne(const Stage* stages, std::int64_t count) {
   std::int64_t s = 0;
-  while (s < shortest && stages[s].q == 0 && stages[s].r == 1 << s) ++s;
+  while (s < std::min(count, doublingAll) && stages[s].q * wordBits + stages[s].r == std::int64_t{1} << s) ++s;
   return s;
 }
 
@@ -679,35 +713,66 @@ inline std::int64_t doublingLeast() {
   return shortStagesMost;
 }
 
+// The most that it takes: eight (shifts up to 128) where AVX2 or AVX-512 has
+// a form for them, else six.
+inline std::int64_t doublingMost() {
+#if defined(SPINDRA_AVX2)
+  if (avx2Here || avx512Here) return doublingAll;
+#endif
+  return shortStagesMost;
+}
+
+// The fewest words of a block on which spreadDoubling takes seven or eight
+// stages: their words under the block's end come from the block's own.
+constexpr std::ptrdiff_t doublingWideBlock = 8;
+
 // Spreads words [from, to) of a row by the first `count` stages of a sweep,
-// whose shifts are 1, 2, 4 ... (count 4 to 6), at once, with the widest form
-// this machine has of it: the one place where that is chosen. Leaves each
-// stage's word under `to` as that stage found it, worked out from the
-// block's two top words alone (nothing below them reaches the top one)
-// before they change.
+// whose shifts are 1, 2, 4 ... (count 4 to 8; past 6 only on a block of
+// doublingWideBlock words or more), at once, with the widest form this
+// machine has of it: the one place where that is chosen. Leaves each stage's
+// words under `to` as that stage found them, worked out before the block
+// changes: for the stages below 64 from the block's two top words alone
+// (nothing below them reaches the top one), for those of 64 and 128 from
+// the words that the stages before them leave there.
 inline void spreadDoubling(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, const Stage* stages, Word* unders,
                            std::int64_t count) {
-  assert(count >= 4 && count <= shortStagesMost && doublingFromOne(stages, count) == count);
+  assert(count >= 4 && count <= doublingAll && doublingFromOne(stages, count) == count);
+  assert(count <= shortStagesMost || to - from >= doublingWideBlock);
   const Word under = unders[stages[0].under];
+  Word found[6 + 2 + 3];  // each stage's words under `to`, as it will find them, one after another
   Word low = to - 2 >= from ? words[to - 2] : under;
   Word high = words[to - 1];
-  for (std::int64_t s = 0; s < count; ++s) {
-    unders[stages[s].under] = high;
+  for (std::int64_t s = 0; s < std::min<std::int64_t>(count, shortStagesMost); ++s) {
+    found[s] = high;
     const int r = stages[s].r;
     high |= (high << r) | (low >> (wordBits - r));
     low |= low << r;
+  }
+  if (count > shortStagesMost) {  // the round of 64 finds words to - 2 and to - 1 as the six before it leave them
+    found[6] = doubledWord(words[to - 2], words[to - 3], wordBits);
+    found[7] = high;
+  }
+  if (count > shortStagesMost + 1) {  // the round of 128, words to - 3 to to - 1 as the seven leave them
+    for (std::ptrdiff_t t = 0; t < 3; ++t) {
+      const std::ptrdiff_t j = to - 3 + t;
+      found[8 + t] = doubledWideWord(words[j], words[j - 1], words[j - 2]);
+    }
   }
   const int width = 1 << count;
   std::ptrdiff_t done = to;  // words [done, to) are spread
 #if defined(SPINDRA_AVX2)
   if (avx512Here) {
-    done = width == 16   ? spreadDoublingAvx512<16>(words, from, to)
-           : width == 32 ? spreadDoublingAvx512<32>(words, from, to)
-                         : spreadDoublingAvx512<64>(words, from, to);
+    done = width == 16    ? spreadDoublingAvx512<16>(words, from, to)
+           : width == 32  ? spreadDoublingAvx512<32>(words, from, to)
+           : width == 64  ? spreadDoublingAvx512<64>(words, from, to)
+           : width == 128 ? spreadDoublingAvx512<128>(words, from, to)
+                          : spreadDoublingAvx512<256>(words, from, to);
   } else if (avx2Here) {
-    done = width == 16   ? spreadDoublingAvx2<16>(words, from, to)
-           : width == 32 ? spreadDoublingAvx2<32>(words, from, to)
-                         : spreadDoublingAvx2<64>(words, from, to);
+    done = width == 16    ? spreadDoublingAvx2<16>(words, from, to)
+           : width == 32  ? spreadDoublingAvx2<32>(words, from, to)
+           : width == 64  ? spreadDoublingAvx2<64>(words, from, to)
+           : width == 128 ? spreadDoublingAvx2<128>(words, from, to)
+                          : spreadDoublingAvx2<256>(words, from, to);
   } else if (sse2Here && width == wordBits) {
     done = spreadDoublingSse2(words, from, to);
   }
@@ -718,8 +783,22 @@ inline void spreadDoubling(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, 
 #if defined(SPINDRA_RVV)
   if (rvvHere && width == wordBits) done = spreadDoublingRvv(words, from, to);
 #endif
-  for (std::ptrdiff_t j = done - 1; j > from; --j) words[j] = doubledWord(words[j], words[j - 1], width);
-  words[from] = doubledWord(words[from], under, width);
+  if (width <= wordBits) {
+    for (std::ptrdiff_t j = done - 1; j > from; --j) words[j] = doubledWord(words[j], words[j - 1], width);
+    words[from] = doubledWord(words[from], under, width);
+  } else {
+    const std::ptrdiff_t far = width / wordBits;  // the word under word j that its result takes from: j - far
+    for (std::ptrdiff_t j = done - 1; j >= from + far; --j) {
+      Word near = 0;
+      for (std::ptrdiff_t m = 1; m < far; ++m) near |= words[j - m];
+      words[j] = doubledWideWord(words[j], near, words[j - far]);
+    }
+    // The words under these lie under the block, where only each round's
+    // words as it found them are kept: they go through the rounds one by one.
+    for (std::int64_t s = 0; s < count; ++s) spreadBlock(words, from, from + far, stages[s], unders + stages[s].under);
+  }
+  for (std::int64_t s = 0, at = 0; s < count; at += stages[s].q + 1, ++s)
+    std::copy(found + at, found + at + stages[s].q + 1, unders + stages[s].under);
 }
 
 // Calls form(std::integral_constant<int, c>{}) for c = count, in 1 to `most`
@@ -743,18 +822,24 @@ inline void withStages(std::int64_t count, Form form) {
   }
 }
 
-// Spreads words [from, to) of a row by the first `shortest` stages of a
-// sweep, whose shifts are below 64 (q = 0), together, with the widest form
-// this machine has of it: the one place where that is chosen. Returns the
-// stages it took, none where the machine has no such form or the block is
-// too short; those it took, it took over the whole block.
+// Spreads words [from, to) of a row by the first stages of a sweep (of
+// `count`) together, with the widest form this machine has of it: the one
+// place where that is chosen. Takes those whose shifts are below 64 (q = 0),
+// at once where they double from 1, with those of 64 and 128 that follow
+// where the machine takes them so. Returns the stages it took, none where
+// the machine has no such form or the block is too short; those it took, it
+// took over the whole block.
 inline std::int64_t spreadShort([[maybe_unused]] Word* words, [[maybe_unused]] std::ptrdiff_t from,
                                 [[maybe_unused]] std::ptrdiff_t to, [[maybe_unused]] const Stage* stages,
-                                [[maybe_unused]] Word* unders, std::int64_t shortest) {
+                                [[maybe_unused]] Word* unders, std::int64_t count) {
+  std::int64_t shortest = 0;
+  while (shortest < count && stages[shortest].q == 0) ++shortest;
   if (shortest == 0) return 0;
-  if (shortest >= doublingLeast() && doublingFromOne(stages, shortest) == shortest) {
-    spreadDoubling(words, from, to, stages, unders, shortest);
-    return shortest;
+  const std::int64_t most = to - from >= doublingWideBlock ? doublingMost() : shortStagesMost;
+  const std::int64_t doubling = std::min(doublingFromOne(stages, count), most);
+  if (doubling >= doublingLeast() && doubling >= shortest) {
+    spreadDoubling(words, from, to, stages, unders, doubling);
+    return doubling;
   }
   std::int64_t taken = 0;
   std::ptrdiff_t whole = from;  // words [from, whole) were taken by the form
@@ -806,13 +891,11 @@ inline std::int64_t spreadShort([[maybe_unused]] Word* words, [[maybe_unused]] s
 }
 
 // Spreads words [from, to) of a row by every stage of a sweep, in turn; the
-// first stages, whose shifts are below 64, together where the machine has a
-// form for that.
+// first stages, whose shifts are below 64 (and 64 and 128 after them),
+// together where the machine has a form for that.
 inline void spreadStages(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, const Stage* stages, Word* unders,
                          std::int64_t count) {
-  std::int64_t shortest = 0;
-  while (shortest < count && stages[shortest].q == 0) ++shortest;
-  for (std::int64_t s = spreadShort(words, from, to, stages, unders, shortest); s < count; ++s)
+  for (std::int64_t s = spreadShort(words, from, to, stages, unders, count); s < count; ++s)
     spreadBlock(words, from, to, stages[s], unders + stages[s].under);
 }
 

@@ -427,15 +427,22 @@ TEST(SweepRow, JoinsNoRoundPastItsRoom) {
   }
 }
 
-// A sweep's rounds below 64, taken together over its blocks (at once where
+// A sweep's first rounds, taken together over its blocks (at once where
 // their shifts are 1, 2, 4 ..., or in registers), leave the row, and each
-// round's word under the next block, as the rounds one by one over the whole
-// row leave them: four, five and six rounds that double from 1, and rounds
-// that do not, over rows of random bits at three densities cut into blocks of
-// 1 to 67 words, with every form of the kernels.
-TEST(SweepRow, TakesTheRoundsBelow64TogetherAsOneByOne) {
-  const std::vector<std::vector<int>> shiftSets = {
-      {1, 2, 4, 8}, {1, 2, 4, 8, 16}, {1, 2, 4, 8, 16, 32}, {3, 6, 12, 24, 48}, {1, 2, 4}};
+// round's words under the next block, as the rounds one by one over the
+// whole row leave them: four to eight rounds that double from 1 (up to 128),
+// with a round after them, and rounds that do not, over rows of random bits
+// at three densities cut into blocks of 1 to 67 words, with every form of
+// the kernels.
+TEST(SweepRow, TakesItsFirstRoundsTogetherAsOneByOne) {
+  const std::vector<std::vector<int>> shiftSets = {{1, 2, 4, 8},
+                                                   {1, 2, 4, 8, 16},
+                                                   {1, 2, 4, 8, 16, 32},
+                                                   {1, 2, 4, 8, 16, 32, 64},
+                                                   {1, 2, 4, 8, 16, 32, 64, 128, 300},
+                                                   {1, 2, 4, 8, 16, 32, 65},
+                                                   {3, 6, 12, 24, 48},
+                                                   {1, 2, 4}};
   std::mt19937_64 random(20261210);
   for (int widest = 0; widest < 4; ++widest) {
     useKernels(widest);
@@ -450,13 +457,17 @@ TEST(SweepRow, TakesTheRoundsBelow64TogetherAsOneByOne) {
             for (int i = 0; i < sparseness; ++i) word &= random();
           }
           std::vector<Stage> stages;
-          for (const int r : shifts) stages.push_back({0, r, stages.size()});
+          std::size_t underUsed = 0;
+          for (const int k : shifts) {
+            stages.push_back({k / wordBits, k % wordBits, underUsed});
+            underUsed += static_cast<std::size_t>(k / wordBits) + 1;
+          }
           const auto count = static_cast<std::int64_t>(stages.size());
           std::vector<Word> expected = words;
-          std::vector<Word> expectedUnders(stages.size());
+          std::vector<Word> expectedUnders(underUsed);
           for (const Stage& stage : stages)
             spreadBlock(expected.data(), 0, std::ssize(words), stage, expectedUnders.data() + stage.under);
-          std::vector<Word> unders(stages.size());
+          std::vector<Word> unders(underUsed);
           for (std::ptrdiff_t from = 0; from < std::ssize(words); from += block)
             spreadStages(words.data(), from, std::min(from + block, std::ssize(words)), stages.data(), unders.data(),
                          count);
