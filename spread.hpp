@@ -783,7 +783,10 @@ inline void spreadDoubling(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, 
 #if defined(SPINDRA_RVV)
   if (rvvHere && width == wordBits) done = spreadDoublingRvv(words, from, to);
 #endif
-  if (width <= wordBits) {
+  if (width == wordBits) {  // the width named, so that the word's own shifts go
+    for (std::ptrdiff_t j = done - 1; j > from; --j) words[j] = doubledWord(words[j], words[j - 1], wordBits);
+    words[from] = doubledWord(words[from], under, wordBits);
+  } else if (width < wordBits) {
     for (std::ptrdiff_t j = done - 1; j > from; --j) words[j] = doubledWord(words[j], words[j - 1], width);
     words[from] = doubledWord(words[from], under, width);
   } else {
