@@ -544,6 +544,12 @@ inline void noteUnfilled(Unfilled& unfilled, std::size_t i) {
   unfilled.count = std::min(unfilled.count + 1, unfilledMost + 1);
 }
 
+// Gives the record up, where there is one: a scan went past words that it
+// did not note.
+inline void loseUnfilled(Unfilled* unfilled) {
+  if (unfilled != nullptr) unfilled->count = unfilledMost + 1;
+}
+
 // A scan of a row in progress, a word at a time from the bottom: the
 // shortest closed run so far, capped at MAXN.
 //
@@ -596,15 +602,14 @@ inline void scanWords(Scanning& scan, const Word* words, std::size_t from, std::
     if (scan.k > wordBits) {
       const Word uniform = scan.carried >= 0 ? allOnes : 0;
       const std::size_t past = skipUniform(words, i, to - 1, uniform);
-      if (past > i && uniform == 0 && scan.unfilled != nullptr) scan.unfilled->count = unfilledMost + 1;  // clear words
+      if (past > i && uniform == 0) loseUnfilled(scan.unfilled);  // clear words gone by
       i = past;
     }
     scanWord(scan, i, i > 0 ? words[i - 1] : 0, words[i], words[i + 1]);
   }
   if (i == to || scan.k <= atLeast) return;
-  assert(i > 0);  // the first phase has taken a word at least
-  // The words go by without being taken one by one.
-  if (scan.unfilled != nullptr) scan.unfilled->count = unfilledMost + 1;
+  assert(i > 0);                // the first phase has taken a word at least
+  loseUnfilled(scan.unfilled);  // the words go by without being taken one by one
   auto k = static_cast<int>(scan.k);
   while (i < to) {
     i = skipNoShorter(words, i, to, k);

@@ -907,12 +907,14 @@ inline void spreadStages(Word* words, std::ptrdiff_t from, std::ptrdiff_t to, co
 // On many rows the rounds that the reader settles leave the row all ones but
 // for a few gaps, and the next shift shows only at its end: the round after
 // the reader would go over the whole row again, a trip through memory for
-// the few words it can change. A sweep keeps a record of the words it left
-// not all ones, and a round that has it spreads and scans those words alone.
+// the few words it can change. The scan that follows a sweep notes the words
+// it leaves not all ones, and a round that has that record spreads and scans
+// those words alone.
 
 // Runs the round with shift k (below MAXN) on a row that is all ones but for
-// the words of a whole record (Unfilled), the only ones it can change: from the top
-// down, so that each takes the words below it as the round found them.
+// the words of a whole record (Unfilled), the only ones it can change: from
+// the top down, so that each takes the words below it as the round found
+// them.
 // Keeps the record whole for the row it leaves, without the words it
 // filled, and returns the shortest closed run of that row (capped at MAXN):
 // the scan takes the recorded words, and of the all-ones words between them
